@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+class QListWidget;
+
+namespace vm {
+
+// Lines kept in the log list before the oldest are dropped: an addition first trims
+// the list down to this many, then appends, so the list never exceeds kLogListLimit + 1.
+inline constexpr int kLogListLimit = 1000;
+
+// Appends one line under the limit rule, selects it and scrolls it into view.
+void addLogLine(QListWidget& list, const QString& text);
+
+} // namespace vm

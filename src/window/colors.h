@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QColor>
+#include <QtGlobal>
+
+namespace vm {
+
+// Colours are kept as 0x00BBGGRR values. A value with the top bit set names a system
+// colour by its index in the low byte; index 4 is the menu background.
+QColor colorFromBgr(quint32 value);
+
+inline constexpr quint32 kSystemMenuColor = 0x80000004u;
+
+} // namespace vm
