@@ -8,17 +8,17 @@
 namespace vm {
 
 namespace {
-ErrorBoxHandler& handlerSlot()
-{
+ErrorBoxHandler& handlerSlot() {
     static ErrorBoxHandler handler;
     return handler;
 }
 } // namespace
 
-void setErrorBoxHandler(ErrorBoxHandler handler) { handlerSlot() = std::move(handler); }
+void setErrorBoxHandler(ErrorBoxHandler handler) {
+    handlerSlot() = std::move(handler);
+}
 
-void showErrorBox(const QString& text)
-{
+void showErrorBox(const QString& text) {
     if (const ErrorBoxHandler& handler = handlerSlot()) {
         handler(text);
         return;

@@ -13,38 +13,35 @@
 namespace vm {
 
 namespace {
-QString& programFolderOverride()
-{
+QString& programFolderOverride() {
     static QString folder;
     return folder;
 }
 } // namespace
 
-QString programFolder()
-{
+QString programFolder() {
     const QString& folder = programFolderOverride();
     if (!folder.isEmpty())
         return folder;
     return QCoreApplication::applicationDirPath();
 }
 
-void setProgramFolder(const QString& folder)
-{
+void setProgramFolder(const QString& folder) {
     QString clean = folder;
     while (clean.size() > 1 && clean.endsWith(QLatin1Char('/')))
         clean.chop(1);
     programFolderOverride() = clean;
 }
 
-QString logFolder() { return programFolder() + QStringLiteral("/Log"); }
+QString logFolder() {
+    return programFolder() + QStringLiteral("/Log");
+}
 
-QString dailyLogFileName(const QDate& localDate)
-{
+QString dailyLogFileName(const QDate& localDate) {
     return localDate.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".txt");
 }
 
-bool appendLogEntry(const QString& filePath, const QString& text)
-{
+bool appendLogEntry(const QString& filePath, const QString& text) {
     QFile file(filePath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return false;
@@ -59,14 +56,12 @@ bool appendLogEntry(const QString& filePath, const QString& text)
 
 namespace basPing {
 
-void WriteLogFile(const QString& text)
-{
+void WriteLogFile(const QString& text) {
     const QDate today = vm::currentDateTime().toLocalTime().date();
     vm::appendLogEntry(vm::logFolder() + QLatin1Char('/') + vm::dailyLogFileName(today), text);
 }
 
-std::optional<QString> MakeLogFolder()
-{
+std::optional<QString> MakeLogFolder() {
     const QString path = vm::logFolder();
     const QFileInfo entry(path);
     if (entry.exists() || entry.isSymLink())

@@ -4,8 +4,7 @@
 
 namespace vm {
 
-void addLogLine(QListWidget& list, const QString& text)
-{
+void addLogLine(QListWidget& list, const QString& text) {
     while (list.count() > kLogListLimit)
         delete list.takeItem(0);
     list.addItem(text);

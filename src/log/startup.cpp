@@ -7,8 +7,7 @@
 
 namespace basPing {
 
-int Main(const WindowFactory& createWindow)
-{
+int Main(const WindowFactory& createWindow) {
     if (const auto failure = MakeLogFolder()) {
         vm::showErrorBox(*failure);
         return 1;

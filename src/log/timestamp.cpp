@@ -5,23 +5,22 @@
 namespace vm {
 
 namespace {
-Clock& clockSlot()
-{
+Clock& clockSlot() {
     static Clock clock;
     return clock;
 }
 } // namespace
 
-void setClock(Clock clock) { clockSlot() = std::move(clock); }
+void setClock(Clock clock) {
+    clockSlot() = std::move(clock);
+}
 
-QDateTime currentDateTime()
-{
+QDateTime currentDateTime() {
     const Clock& clock = clockSlot();
     return clock ? clock() : QDateTime::currentDateTimeUtc();
 }
 
-QString formatTimeStamp(const QTime& utc)
-{
+QString formatTimeStamp(const QTime& utc) {
     const QLatin1Char zero('0');
     return QStringLiteral("[%1:%2:%3.%4]")
         .arg(utc.hour(), 2, 10, zero)
@@ -34,6 +33,8 @@ QString formatTimeStamp(const QTime& utc)
 
 namespace basPing {
 
-QString GetTimeStamp() { return vm::formatTimeStamp(vm::currentDateTime().toUTC().time()); }
+QString GetTimeStamp() {
+    return vm::formatTimeStamp(vm::currentDateTime().toUTC().time());
+}
 
 } // namespace basPing

@@ -7,8 +7,7 @@
 namespace vm {
 
 namespace {
-QColor systemColor(quint32 index)
-{
+QColor systemColor(quint32 index) {
     switch (index) {
     case 4: // menu background
         return QApplication::palette("QMenu").color(QPalette::Window);
@@ -24,8 +23,7 @@ QColor systemColor(quint32 index)
 }
 } // namespace
 
-QColor colorFromBgr(quint32 value)
-{
+QColor colorFromBgr(quint32 value) {
     if (value & 0x80000000u)
         return systemColor(value & 0xFFu);
     return QColor(int(value & 0xFFu), int((value >> 8) & 0xFFu), int((value >> 16) & 0xFFu));

@@ -84,12 +84,15 @@ public:
     void txtDestPort_KeyPress(int& KeyAscii);
     void cboTime_KeyPress(int& KeyAscii);
     void cmdClear_Click();
+    void Label1_Click(int Index);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
+    void dockPanel();
     void wireWindowEvents();
 };

@@ -8,8 +8,7 @@
 
 namespace vm {
 
-int typedCharCode(int key, Qt::KeyboardModifiers modifiers, const QString& text)
-{
+int typedCharCode(int key, Qt::KeyboardModifiers modifiers, const QString& text) {
     switch (key) {
     case Qt::Key_Backspace:
         return 8;
@@ -36,20 +35,22 @@ int typedCharCode(int key, Qt::KeyboardModifiers modifiers, const QString& text)
     return first;
 }
 
-bool isEntryFieldChar(int code) { return code == 8 || code == '.' || (code >= '0' && code <= '9'); }
+bool isEntryFieldChar(int code) {
+    return code == 8 || code == '.' || (code >= '0' && code <= '9');
+}
 
 namespace {
-std::function<void()>& beeperSlot()
-{
+std::function<void()>& beeperSlot() {
     static std::function<void()> beeper;
     return beeper;
 }
 } // namespace
 
-void setBeeper(std::function<void()> beeper) { beeperSlot() = std::move(beeper); }
+void setBeeper(std::function<void()> beeper) {
+    beeperSlot() = std::move(beeper);
+}
 
-void beep()
-{
+void beep() {
     if (const auto& beeper = beeperSlot()) {
         beeper();
         return;
@@ -61,15 +62,13 @@ KeyPressFilter::KeyPressFilter(QLineEdit* field, Handler handler, int maxLength)
     : QObject(field)
     , field_(field)
     , handler_(std::move(handler))
-    , maxLength_(maxLength)
-{
+    , maxLength_(maxLength) {
     // Composed input would bypass key presses; these fields take digits and points only.
     field_->setAttribute(Qt::WA_InputMethodEnabled, false);
     field_->installEventFilter(this);
 }
 
-bool KeyPressFilter::eventFilter(QObject* watched, QEvent* event)
-{
+bool KeyPressFilter::eventFilter(QObject* watched, QEvent* event) {
     if (watched != field_)
         return false;
     if (event->type() == QEvent::ShortcutOverride) {

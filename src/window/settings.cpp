@@ -7,8 +7,7 @@
 namespace vm {
 
 namespace {
-QSettings& store()
-{
+QSettings& store() {
     // One store for the life of the process; it rereads the file when another
     // process changed it and writes every change through at once.
     static QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
@@ -16,14 +15,12 @@ QSettings& store()
     return settings;
 }
 
-QString keyPath(const QString& key)
-{
+QString keyPath(const QString& key) {
     return QString::fromLatin1(kSettingsSection) + QLatin1Char('/') + key;
 }
 } // namespace
 
-QString GetSetting(const QString& key, const QString& defaultValue)
-{
+QString GetSetting(const QString& key, const QString& defaultValue) {
     QSettings& settings = store();
     settings.sync();
     const QVariant value = settings.value(keyPath(key));
@@ -35,13 +32,14 @@ QString GetSetting(const QString& key, const QString& defaultValue)
     return value.toString();
 }
 
-void SaveSetting(const QString& key, const QString& value)
-{
+void SaveSetting(const QString& key, const QString& value) {
     QSettings& settings = store();
     settings.setValue(keyPath(key), value);
     settings.sync();
 }
 
-QString settingsFilePath() { return store().fileName(); }
+QString settingsFilePath() {
+    return store().fileName();
+}
 
 } // namespace vm

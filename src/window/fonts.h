@@ -1,0 +1,9 @@
+#pragma once
+
+namespace vm {
+
+// Maps the design's font faces to faces Debian ships: Arial to Liberation Sans, Gulim to
+// NanumGothic and GulimChe to the fixed-pitch NanumGothicCoding.
+void installFontSubstitutions();
+
+} // namespace vm

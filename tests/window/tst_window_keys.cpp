@@ -1,0 +1,142 @@
+// The keystroke filter of the address, port and interval fields, through real key events.
+
+#include "window/frmSim_3870.h"
+#include "window/keyfilter.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <memory>
+
+class WindowKeysTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<frmSim_3870> window_;
+    int beeps_ = 0;
+
+    QLineEdit* field(const QString& name) const {
+        if (name == QLatin1String("cboTime"))
+            return window_->cboTime->lineEdit();
+        return window_->findChild<QLineEdit*>(name);
+    }
+
+private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        vm::setBeeper([this] { ++beeps_; });
+        window_ = std::make_unique<frmSim_3870>();
+        window_->cboTime->setEnabled(true);
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    }
+    void cleanupTestCase() {
+        window_.reset();
+        vm::setBeeper({});
+    }
+
+    void keys_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("after"); // field text "12" with the cursor at its end
+        QTest::addColumn<int>("beeps");
+        struct Case {
+            const char* what;
+            int key;
+            int modifiers;
+            const char* after;
+            int beeps;
+        };
+        const Case cases[] = {
+            {"digit", Qt::Key_7, 0, "127", 0},
+            {"point", Qt::Key_Period, 0, "12.", 0},
+            {"backspace", Qt::Key_Backspace, 0, "1", 0},
+            {"letter", Qt::Key_A, 0, "12", 1},
+            {"blank", Qt::Key_Space, 0, "12", 1},
+            {"minus", Qt::Key_Minus, 0, "12", 1},
+            {"colon", Qt::Key_Colon, int(Qt::ShiftModifier), "12", 1},
+            {"enter", Qt::Key_Return, 0, "12", 1},
+            {"escape", Qt::Key_Escape, 0, "12", 1},
+            {"ctrl+v pastes nothing", Qt::Key_V, int(Qt::ControlModifier), "12", 1},
+            {"ctrl+x cuts nothing", Qt::Key_X, int(Qt::ControlModifier), "12", 1},
+            {"ctrl+a", Qt::Key_A, int(Qt::ControlModifier), "12", 1},
+            {"ctrl+c", Qt::Key_C, int(Qt::ControlModifier), "12", 1},
+            {"left arrow works", Qt::Key_Left, 0, "12", 0},
+            {"home works", Qt::Key_Home, 0, "12", 0},
+            {"end works", Qt::Key_End, 0, "12", 0},
+            {"delete at end", Qt::Key_Delete, 0, "12", 0},
+        };
+        for (const char* name : {"txtDestIP", "txtDestPort", "cboTime"})
+            for (const Case& c : cases)
+                QTest::addRow("%s: %s", name, c.what)
+                    << QString::fromLatin1(name) << c.key << c.modifiers
+                    << QString::fromLatin1(c.after) << c.beeps;
+    }
+    void keys() {
+        QFETCH(QString, name);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, after);
+        QFETCH(int, beeps);
+        QApplication::clipboard()->setText(QStringLiteral("99"));
+        QLineEdit* edit = field(name);
+        edit->setText(QStringLiteral("12"));
+        edit->setFocus();
+        edit->setSelection(0, 0);
+        edit->end(false);
+        beeps_ = 0;
+        QTest::keyClick(edit, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(edit->text(), after);
+        QCOMPARE(beeps_, beeps);
+    }
+
+    void arrowsAndDeleteEdit() {
+        QLineEdit* edit = field(QStringLiteral("txtDestPort"));
+        edit->setText(QStringLiteral("4000"));
+        edit->setFocus();
+        edit->end(false);
+        beeps_ = 0;
+        QTest::keyClick(edit, Qt::Key_Home);
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClick(edit, Qt::Key_Right);
+        QTest::keyClick(edit, Qt::Key_5);
+        QCOMPARE(edit->text(), QStringLiteral("0500"));
+        QCOMPARE(beeps_, 0);
+    }
+
+    void typedLengthIsLimitedButProgramTextIsNot_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("limit");
+        QTest::newRow("address") << "txtDestIP" << 15;
+        QTest::newRow("port") << "txtDestPort" << 5;
+    }
+    void typedLengthIsLimitedButProgramTextIsNot() {
+        QFETCH(QString, name);
+        QFETCH(int, limit);
+        QLineEdit* edit = field(name);
+        edit->clear();
+        edit->setFocus();
+        QTest::keyClicks(edit, QString(limit + 3, QLatin1Char('1')));
+        QCOMPARE(edit->text().size(), limit);
+        const QString loaded(limit * 4, QLatin1Char('2'));
+        edit->setText(loaded);
+        QCOMPARE(edit->text(), loaded);
+        edit->end(false);
+        QTest::keyClick(edit, Qt::Key_Backspace); // shortening an over-long text still works
+        QCOMPARE(edit->text().size(), loaded.size() - 1);
+    }
+
+    void valueBoxesTakeNoTyping() {
+        QLineEdit* input = window_->txt_Input[0];
+        input->setFocus();
+        QTest::keyClicks(input, QStringLiteral("1a"));
+        QCOMPARE(input->text(), QString());
+    }
+};
+
+QTEST_MAIN(WindowKeysTest)
+#include "tst_window_keys.moc"
