@@ -39,6 +39,18 @@ QString text(const std::array<char, kOutputs>& chars) {
     return QString::fromLatin1(chars.data(), kOutputs);
 }
 
+// The "counters" and "gaps" columns that the device tables share, and their check.
+void addCounterColumns() {
+    QTest::addColumn<QList<quint32>>("counters");
+    QTest::addColumn<QList<quint32>>("gaps");
+}
+void compareCounters(const Status& s) {
+    QFETCH(QList<quint32>, counters);
+    QFETCH(QList<quint32>, gaps);
+    QCOMPARE(QList<quint32>(s.counters.begin(), s.counters.end()), counters);
+    QCOMPARE(QList<quint32>(s.gapTimes.begin(), s.gapTimes.end()), gaps);
+}
+
 } // namespace
 
 class TestEmu : public QObject {
@@ -78,8 +90,7 @@ private slots:
     void deviceOverTime_data() {
         QTest::addColumn<qint64>("at");
         QTest::addColumn<QString>("inputs");
-        QTest::addColumn<QList<quint32>>("counters");
-        QTest::addColumn<QList<quint32>>("gaps");
+        addCounterColumns();
         using L = QList<quint32>;
         QTest::newRow("start") << qint64(0) << "000000" << L{0, 0, 0, 0, 0, 0}
                                << L{0, 0, 0, 0, 0, 0};
@@ -97,14 +108,11 @@ private slots:
     void deviceOverTime() {
         QFETCH(qint64, at);
         QFETCH(QString, inputs);
-        QFETCH(QList<quint32>, counters);
-        QFETCH(QList<quint32>, gaps);
         Device device(clock());
         now_ = at;
         const Status s = device.status();
         QCOMPARE(text(s.inputs), inputs);
-        QCOMPARE(QList<quint32>(s.counters.begin(), s.counters.end()), counters);
-        QCOMPARE(QList<quint32>(s.gapTimes.begin(), s.gapTimes.end()), gaps);
+        compareCounters(s);
     }
 
     void counterWrapsAt32Bits() {
@@ -117,8 +125,7 @@ private slots:
     void commands_data() {
         QTest::addColumn<QByteArrayList>("requests");
         QTest::addColumn<QString>("outputs");
-        QTest::addColumn<QList<quint32>>("counters");
-        QTest::addColumn<QList<quint32>>("gaps");
+        addCounterColumns();
         using L = QList<quint32>;
         // Requests at 3000 ms, read at 4000 ms; untouched channels: 8,5,4,4,1,1.
         const L all{8, 5, 4, 4, 1, 1};
@@ -137,8 +144,6 @@ private slots:
     void commands() {
         QFETCH(QByteArrayList, requests);
         QFETCH(QString, outputs);
-        QFETCH(QList<quint32>, counters);
-        QFETCH(QList<quint32>, gaps);
         Device device(clock());
         now_ = 3000;
         for (const QByteArray& unit : requests)
@@ -147,8 +152,7 @@ private slots:
         now_ = 4000;
         const Status s = device.status();
         QCOMPARE(text(s.outputs), outputs);
-        QCOMPARE(QList<quint32>(s.counters.begin(), s.counters.end()), counters);
-        QCOMPARE(QList<quint32>(s.gapTimes.begin(), s.gapTimes.end()), gaps);
+        compareCounters(s);
     }
 
     void parse_data() {

@@ -129,6 +129,11 @@ private slots:
             << A{} << W{"NREQNT11NC10"} << 102 << false << "REQ 4E433130 (NC10)";
         QTest::newRow("unknown request ignored")
             << A{} << W{"ABCD", "NREQ"} << 34 << false << "UNKNOWN 41424344 (ABCD) ignored";
+        QByteArray everyByte(256, '\0');
+        for (int i = 0; i < 256; ++i)
+            everyByte[i] = char(i);
+        QTest::newRow("every byte value, then a request")
+            << A{} << W{everyByte.repeated(16) + "NREQ"} << 34 << false << "REQ 4E524551";
         QTest::newRow("merge") << A{"--merge"} << W{"NREQ"} << 68 << false << "(2 frames)";
         QTest::newRow("garbage") << A{"--garbage", "5"} << W{"NREQ"} << 5 << false << "(garbage)";
         QTest::newRow("close after two replies") << A{"--close-after", "2"} << W{"NREQNREQNREQ"}

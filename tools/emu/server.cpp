@@ -38,6 +38,7 @@ public:
         , shared_(std::move(shared)) {
         socket_->setParent(this);
         timer_.setSingleShot(true);
+        timer_.setTimerType(Qt::PreciseTimer); // a delay must never end early
         connect(&timer_, &QTimer::timeout, this, &Client::pump);
         connect(socket_, &QTcpSocket::readyRead, this, &Client::onReadyRead);
         connect(socket_, &QTcpSocket::disconnected, this, &Client::onDisconnected);
