@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <array>
+#include <functional>
+
+namespace vm::emu {
+
+constexpr int kInputs = 6;
+constexpr int kOutputs = 2;
+constexpr int kCounters = 6;
+
+// The lengths of status frame the module can answer with: inputs, outputs and counters
+// (33), the same plus a checksum byte (34), or the same plus six gap times (57).
+constexpr int kShortFrame = 33;
+constexpr int kChecksumFrame = 34;
+constexpr int kGapFrame = 57;
+bool isFrameLength(int length);
+
+// One reading of the module. Inputs and outputs are the characters '0' and '1' as they
+// travel in the frame; gap times are milliseconds.
+struct Status {
+    std::array<char, kInputs> inputs{};
+    std::array<char, kOutputs> outputs{};
+    std::array<quint32, kCounters> counters{};
+    std::array<quint32, kCounters> gapTimes{};
+};
+
+// The checksum byte of a 34-byte frame: the sum of bytes 0 to 32 modulo 256.
+quint8 frameChecksum(const QByteArray& first33);
+
+// The status frame of the given length (33, 34 or 57): byte 0 'N', six input characters,
+// two output characters, six little-endian counters, then the checksum byte (34) or six
+// little-endian gap times (57).
+QByteArray buildStatusFrame(const Status& status, int length);
+
+// The simulated module. Each input follows its own fixed square wave (alternating low and
+// high phases, starting low at time 0); a counter counts the rising edges of its input
+// since its last reset, and its gap time is the time between the last two of those edges
+// (0 until there are two). Outputs keep what the last T command set.
+class Device {
+public:
+    // Milliseconds on a monotonic scale; the device reads it whenever it is asked.
+    using Clock = std::function<qint64()>;
+
+    // Low and high phase lengths in ms, repeated: {low, high, low, high, ...}.
+    static constexpr int kMaxPhases = 4;
+    struct Waveform {
+        std::array<int, kMaxPhases> phases{};
+        int count = 0;
+    };
+    static const std::array<Waveform, kInputs>& waveforms();
+
+    explicit Device(Clock clock);
+
+    Status status() const;
+
+    // channel -1 means all channels.
+    void setOutput(int channel, bool on);
+    void resetCounter(int channel);
+
+private:
+    qint64 now() const;
+
+    Clock clock_;
+    std::array<char, kOutputs> outputs_;
+    // Count of edges of each input that were already there at its counter's last reset.
+    std::array<qint64, kCounters> edgesAtReset_{};
+};
+
+} // namespace vm::emu

@@ -1,0 +1,142 @@
+#include "emu/options.h"
+
+#include "emu/device.h"
+
+#include <QCommandLineParser>
+
+#include <optional>
+
+namespace vm::emu {
+
+namespace {
+
+constexpr int kMaxMs = 600000;
+constexpr int kMaxBytes = 65536;
+constexpr int kMaxReplies = 1000000;
+
+// "HOST:PORT", HOST an address, "localhost" or a bracketed IPv6 address.
+bool parseListen(const QString& text, Options& options) {
+    const qsizetype colon = text.lastIndexOf(u':');
+    if (colon <= 0)
+        return false;
+    QString host = text.left(colon);
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || port > 65535)
+        return false;
+    QHostAddress address;
+    if (host.compare(u"localhost", Qt::CaseInsensitive) == 0)
+        address = QHostAddress(QHostAddress::LocalHost);
+    else if (!address.setAddress(host))
+        return false;
+    options.host = address;
+    options.port = static_cast<quint16>(port);
+    return true;
+}
+
+std::optional<int> parseCount(const QString& text, int max) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 0 || value > max)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+ParsedOptions parseOptions(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Emulates the digital I/O module over TCP: answers every 4-byte request (NREQ, "
+        "NT<ch><v>, NC<ch>0) with one status frame. Inputs toggle on their own, counters count "
+        "their rising edges. The checksum byte of a 34-byte frame is the sum of bytes 0 to 32 "
+        "modulo 256. Every request and reply is printed on standard output, one line each."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption listen(
+        QStringLiteral("listen"),
+        QStringLiteral("Address and port to listen on; port 0 picks a free one (default "
+                       "127.0.0.1:4000)."),
+        QStringLiteral("HOST:PORT"));
+    const QCommandLineOption frame(
+        QStringLiteral("frame"),
+        QStringLiteral("Status frame length: 33, 34 (with checksum) or 57 (with gap times); "
+                       "default 34."),
+        QStringLiteral("33|34|57"));
+    const QCommandLineOption split(
+        QStringLiteral("split"),
+        QStringLiteral("Reply in two writes, the first of N bytes, with a pause between."),
+        QStringLiteral("N"));
+    const QCommandLineOption splitDelay(
+        QStringLiteral("split-delay"),
+        QStringLiteral("Pause between the two writes of --split, in ms (default 50)."),
+        QStringLiteral("MS"));
+    const QCommandLineOption merge(QStringLiteral("merge"),
+                                   QStringLiteral("Send two status frames in one write."));
+    const QCommandLineOption garbage(
+        QStringLiteral("garbage"), QStringLiteral("Reply with N random bytes instead of a frame."),
+        QStringLiteral("N"));
+    const QCommandLineOption closeAfter(QStringLiteral("close-after"),
+                                        QStringLiteral("Close each connection after K replies."),
+                                        QStringLiteral("K"));
+    const QCommandLineOption delay(QStringLiteral("delay"),
+                                   QStringLiteral("Reply D ms after the request."),
+                                   QStringLiteral("D"));
+    const QCommandLineOption silent(QStringLiteral("silent"),
+                                    QStringLiteral("Never reply (requests still take effect)."));
+    parser.addOptions(
+        {listen, frame, split, splitDelay, merge, garbage, closeAfter, delay, silent});
+
+    ParsedOptions result;
+    const auto fail = [&result](const QString& text) {
+        result.outcome = ParsedOptions::Outcome::Error;
+        result.text = text;
+        return result;
+    };
+    if (!parser.parse(arguments))
+        return fail(parser.errorText());
+    if (parser.isSet(help)) {
+        result.outcome = ParsedOptions::Outcome::Help;
+        result.text = parser.helpText();
+        return result;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments()[0]));
+
+    Options& o = result.options;
+    if (parser.isSet(listen) && !parseListen(parser.value(listen), o))
+        return fail(QStringLiteral("--listen wants HOST:PORT with a port 0 to 65535, not \"%1\"")
+                        .arg(parser.value(listen)));
+    if (parser.isSet(frame)) {
+        const auto length = parseCount(parser.value(frame), kGapFrame);
+        if (!length || !isFrameLength(*length))
+            return fail(QStringLiteral("--frame wants 33, 34 or 57"));
+        o.frameLength = *length;
+    }
+    struct Count {
+        const QCommandLineOption& option;
+        int max;
+        int& target;
+    };
+    for (const Count& c :
+         {Count{split, kMaxBytes, o.split}, Count{splitDelay, kMaxMs, o.splitDelayMs},
+          Count{garbage, kMaxBytes, o.garbage}, Count{closeAfter, kMaxReplies, o.closeAfter},
+          Count{delay, kMaxMs, o.delayMs}}) {
+        if (!parser.isSet(c.option))
+            continue;
+        const auto value = parseCount(parser.value(c.option), c.max);
+        if (!value)
+            return fail(QStringLiteral("--%1 wants a whole number from 0 to %2")
+                            .arg(c.option.names().constFirst())
+                            .arg(c.max));
+        c.target = *value;
+    }
+    o.merge = parser.isSet(merge);
+    o.silent = parser.isSet(silent);
+    if (o.merge && o.garbage > 0)
+        return fail(QStringLiteral("--merge and --garbage exclude each other"));
+    return result;
+}
+
+} // namespace vm::emu

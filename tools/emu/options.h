@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+namespace vm::emu {
+
+// How the emulator listens and answers. Zero switches a numeric fault off.
+struct Options {
+    QHostAddress host{QHostAddress::LocalHost};
+    quint16 port = 4000;
+    int frameLength = 34;
+    int split = 0;         // reply in two writes, the first one of this many bytes
+    int splitDelayMs = 50; // pause between the two writes of a split reply
+    bool merge = false;    // two status frames in one write
+    int garbage = 0;       // this many random bytes instead of a frame
+    int closeAfter = 0;    // close the connection after this many replies
+    int delayMs = 0;       // wait this long before replying
+    bool silent = false;   // never reply
+};
+
+struct ParsedOptions {
+    enum class Outcome { Run, Help, Error };
+    Outcome outcome = Outcome::Run;
+    Options options;
+    QString text; // the help text, or what is wrong with the command line
+};
+
+// arguments[0] is the program name, as in QCoreApplication::arguments().
+ParsedOptions parseOptions(const QStringList& arguments);
+
+} // namespace vm::emu
