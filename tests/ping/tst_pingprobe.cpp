@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -130,6 +131,7 @@ class TestPingProbe : public QObject {
 private slots:
     // A copy of the helper that the unprivileged user can run wherever the build lies.
     void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
         QVERIFY(helperDir_.isValid());
         helper_ = helperDir_.filePath(QStringLiteral("ping_probe_helper"));
         QVERIFY(QFile::copy(QStringLiteral(PING_PROBE_HELPER), helper_));
