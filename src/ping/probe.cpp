@@ -1,0 +1,289 @@
+#include "ping/probe.h"
+
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <linux/icmp.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vm {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+class SocketHandle {
+public:
+    explicit SocketHandle(int fd)
+        : fd_(fd) {}
+    ~SocketHandle() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    SocketHandle(const SocketHandle&) = delete;
+    SocketHandle& operator=(const SocketHandle&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+bool isPermissionError(int error) {
+    return error == EPERM || error == EACCES;
+}
+
+bool setIntOption(int fd, int level, int name, int value) {
+    return ::setsockopt(fd, level, name, &value, sizeof value) == 0;
+}
+
+// The request's IP fields: time to live 255, type of service 0, and no Don't Fragment flag.
+bool setRequestOptions(int fd) {
+    return setIntOption(fd, IPPROTO_IP, IP_TTL, kEchoTtl) &&
+           setIntOption(fd, IPPROTO_IP, IP_TOS, 0) &&
+           setIntOption(fd, IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT);
+}
+
+// A ping socket: the kernel picks the identifier (the socket's local "port") and fills in
+// the checksum, and hands over the reply's time to live as a control message.
+bool setUpPingSocket(int fd, std::uint16_t& identifier) {
+    if (!setRequestOptions(fd) || !setIntOption(fd, IPPROTO_IP, IP_RECVTTL, 1))
+        return false;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    socklen_t length = sizeof local;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return false;
+    identifier = ntohs(local.sin_port);
+    return true;
+}
+
+// A raw socket: our identifier, and a filter that lets only echo replies through (the
+// checks of parseRawEchoReply still apply; the filter just spares needless wake-ups).
+bool setUpRawSocket(int fd, std::uint16_t& identifier) {
+    identifier = static_cast<std::uint16_t>(QRandomGenerator::global()->bounded(0x10000));
+    icmp_filter filter{};
+    filter.data = ~(1U << kIcmpEchoReply);
+    return setRequestOptions(fd) &&
+           ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) == 0;
+}
+
+struct EchoChannel {
+    int fd = -1;
+    EchoSocket kind = EchoSocket::Ping;
+    std::uint16_t identifier = 0;
+    int error = 0;
+};
+
+EchoChannel openChannel(EchoSocket wanted) {
+    EchoChannel channel;
+    if (wanted != EchoSocket::Raw) {
+        channel.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+        channel.kind = EchoSocket::Ping;
+        channel.error = channel.fd < 0 ? errno : 0;
+    }
+    if (channel.fd < 0 && wanted != EchoSocket::Ping) {
+        channel.fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        channel.kind = EchoSocket::Raw;
+        channel.error = channel.fd < 0 ? errno : 0;
+    }
+    if (channel.fd < 0)
+        return channel;
+    const bool ready = channel.kind == EchoSocket::Ping
+                           ? setUpPingSocket(channel.fd, channel.identifier)
+                           : setUpRawSocket(channel.fd, channel.identifier);
+    if (!ready) {
+        channel.error = errno;
+        ::close(channel.fd);
+        channel.fd = -1;
+    }
+    return channel;
+}
+
+// Reads one queued datagram without waiting. Returns false when none is left; `reply` is
+// set when the datagram is the echo reply we wait for.
+bool receiveOne(const EchoChannel& channel, std::uint16_t sequence,
+                std::vector<std::uint8_t>& buffer, std::optional<EchoReply>& reply) {
+    sockaddr_in from{};
+    iovec part{buffer.data(), buffer.size()};
+    alignas(cmsghdr) unsigned char control[64];
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t received = ::recvmsg(channel.fd, &message, MSG_DONTWAIT);
+    if (received < 0)
+        return false;
+    if (message.msg_flags & MSG_TRUNC)
+        return true;
+    const std::span<const std::uint8_t> bytes(buffer.data(), static_cast<std::size_t>(received));
+    if (channel.kind == EchoSocket::Raw) {
+        reply = parseRawEchoReply(bytes, channel.identifier, sequence);
+        return true;
+    }
+    const auto dataSize = echoReplyDataSize(bytes, channel.identifier, sequence);
+    if (!dataSize)
+        return true;
+    EchoReply echo;
+    std::memcpy(echo.from.data(), &from.sin_addr, echo.from.size());
+    echo.dataSize = *dataSize;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL) {
+            int ttl = 0;
+            std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
+            echo.ttl = ttl;
+        }
+    }
+    reply = echo;
+    return true;
+}
+
+} // namespace
+
+QString lookupName(const QString& boxText) {
+    qsizetype first = 0;
+    qsizetype last = boxText.size();
+    while (first < last && boxText[first] == u' ')
+        ++first;
+    while (last > first && boxText[last - 1] == u' ')
+        --last;
+    return boxText.mid(first, std::min(last - first, kLookupNameLength));
+}
+
+std::optional<Ipv4Address> resolveFirstIpv4(const QString& name) {
+    // A NUL would end the name early and have a different host looked up.
+    if (name.isEmpty() || name.contains(QChar(u'\0')))
+        return std::nullopt;
+    const QByteArray host = name.toUtf8();
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.constData(), nullptr, &hints, &found) != 0)
+        return std::nullopt;
+    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> release(found, ::freeaddrinfo);
+    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_family != AF_INET || entry->ai_addrlen < sizeof(sockaddr_in))
+            continue;
+        Ipv4Address address;
+        const auto* inet = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
+        std::memcpy(address.data(), &inet->sin_addr, address.size());
+        return address;
+    }
+    return std::nullopt;
+}
+
+PingOutcome probeEcho(const Ipv4Address& target, EchoSocket socket) {
+    PingOutcome outcome;
+    const EchoChannel channel = openChannel(socket);
+    if (channel.fd < 0) {
+        outcome.kind = isPermissionError(channel.error) ? PingOutcome::Kind::NotPermitted
+                                                        : PingOutcome::Kind::SocketFailed;
+        outcome.error = channel.error;
+        return outcome;
+    }
+    const SocketHandle handle(channel.fd);
+
+    const auto sequence = static_cast<std::uint16_t>(QRandomGenerator::global()->bounded(0x10000));
+    const auto request = buildEchoRequest(channel.identifier, sequence);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    std::memcpy(&to.sin_addr, target.data(), target.size());
+
+    const auto start = SteadyClock::now();
+    const auto deadline = start + kEchoTimeout;
+    if (::sendto(channel.fd, request.data(), request.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0) {
+        outcome.error = errno;
+        return outcome;
+    }
+
+    std::vector<std::uint8_t> buffer(0x10000);
+    for (auto now = start; now < deadline; now = SteadyClock::now()) {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        pollfd readable{channel.fd, POLLIN, 0};
+        if (::poll(&readable, 1, static_cast<int>(wait.count())) <= 0)
+            continue;
+        std::optional<EchoReply> reply;
+        while (!reply && receiveOne(channel, sequence, buffer, reply)) {
+        }
+        if (reply) {
+            outcome.kind = PingOutcome::Kind::Reply;
+            outcome.reply = *reply;
+            outcome.roundTripMs = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start)
+                    .count());
+            return outcome;
+        }
+    }
+    return outcome;
+}
+
+QString dottedAddress(const Ipv4Address& address) {
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(address[0])
+        .arg(address[1])
+        .arg(address[2])
+        .arg(address[3]);
+}
+
+QString replyLine(const EchoReply& reply, int roundTripMs) {
+    return QStringLiteral("Reply From %1: Bytes=%2 Time=%3ms TTL=%4")
+        .arg(dottedAddress(reply.from))
+        .arg(reply.dataSize)
+        .arg(roundTripMs)
+        .arg(reply.ttl);
+}
+
+QString noAnswerLine(const Ipv4Address& target) {
+    return QStringLiteral("No answer from ") + dottedAddress(target);
+}
+
+QString unknownHostLine(const QString& boxText) {
+    return QStringLiteral("Ping: Unknown Host ") + boxText;
+}
+
+QString notPermittedLine(const Ipv4Address& target) {
+    return QStringLiteral("Ping: Not permitted to send ICMP to %1: this user's group is outside "
+                          "net.ipv4.ping_group_range and the program lacks CAP_NET_RAW")
+        .arg(dottedAddress(target));
+}
+
+QString socketFailedLine(const Ipv4Address& target, int error) {
+    return QStringLiteral("Ping: Cannot open an ICMP socket for %1: %2")
+        .arg(dottedAddress(target), qt_error_string(error));
+}
+
+QString outcomeLine(const Ipv4Address& target, const PingOutcome& outcome) {
+    switch (outcome.kind) {
+    case PingOutcome::Kind::Reply:
+        return replyLine(outcome.reply, outcome.roundTripMs);
+    case PingOutcome::Kind::NotPermitted:
+        return notPermittedLine(target);
+    case PingOutcome::Kind::SocketFailed:
+        return socketFailedLine(target, outcome.error);
+    case PingOutcome::Kind::NoAnswer:
+        break;
+    }
+    return noAnswerLine(target);
+}
+
+QString pingResultLine(const QString& boxText, const ProbeSetup& setup) {
+    const auto target = setup.resolve(lookupName(boxText));
+    if (!target)
+        return unknownHostLine(boxText);
+    return outcomeLine(*target, probeEcho(*target, setup.socket));
+}
+
+} // namespace vm

@@ -1,0 +1,24 @@
+// Runs one probe and prints its result line, so that the tests can run the probe inside
+// network namespaces of their own and as another user:
+//   ping_probe_helper [--socket=ping|raw] <address box text>
+#include "ping/probe.h"
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    vm::ProbeSetup setup;
+    int next = 1;
+    if (next < argc && std::strncmp(argv[next], "--socket=", 9) == 0) {
+        const char* kind = argv[next++] + 9;
+        setup.socket = std::strcmp(kind, "raw") == 0    ? vm::EchoSocket::Raw
+                       : std::strcmp(kind, "ping") == 0 ? vm::EchoSocket::Ping
+                                                        : vm::EchoSocket::Automatic;
+    }
+    if (next + 1 != argc) {
+        std::fputs("usage: ping_probe_helper [--socket=ping|raw] <address box text>\n", stderr);
+        return 2;
+    }
+    std::puts(vm::pingResultLine(QString::fromLocal8Bit(argv[next]), setup).toUtf8().constData());
+    return 0;
+}

@@ -1,0 +1,237 @@
+// The probe against real sockets: loopback here, and inside network namespaces that the
+// test makes for itself (loopback only, no route out) to get silence, a refused socket
+// and a resolver of our own. Namespaces need root; elsewhere those cases are skipped.
+#include "ping/probe.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+struct Run {
+    bool ok = false; // finished in time with exit code 0
+    QString out;     // stdout without its final newline
+    QString err;
+    qint64 elapsedMs = 0;
+};
+
+Run run(const QStringList& command, int timeoutMs = 15000) {
+    QProcess process;
+    QElapsedTimer clock;
+    clock.start();
+    process.start(command.first(), command.mid(1));
+    const bool finished = process.waitForFinished(timeoutMs);
+    if (!finished) {
+        process.kill();
+        process.waitForFinished(2000);
+    }
+    Run result;
+    result.elapsedMs = clock.elapsed();
+    result.ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    if (result.out.endsWith(u'\n'))
+        result.out.chop(1);
+    result.err = QString::fromUtf8(process.readAllStandardError()) + process.errorString();
+    return result;
+}
+
+// A network namespace with only its loopback up, deleted again (with its /etc/netns
+// files) when the object goes, whatever the outcome of the test.
+class TestNamespace {
+public:
+    TestNamespace()
+        : name_(QStringLiteral("vmping-%1-%2").arg(::getpid()).arg(++serial_)) {
+        if (::geteuid() != 0) {
+            unavailable_ = QStringLiteral("needs root to make network namespaces (ip netns add)");
+            return;
+        }
+        const Run add = run({"ip", "netns", "add", name_});
+        created_ = add.ok;
+        if (!created_)
+            unavailable_ = QStringLiteral("network namespaces are not available: ") + add.err;
+        else if (!run({"ip", "-n", name_, "link", "set", "lo", "up"}).ok)
+            unavailable_ = QStringLiteral("cannot bring up loopback in a new namespace");
+    }
+    ~TestNamespace() {
+        QDir(etcFolder()).removeRecursively();
+        QDir(QStringLiteral("/etc")).rmdir(QStringLiteral("netns")); // only when left empty
+        if (created_)
+            run({"ip", "netns", "del", name_});
+    }
+    TestNamespace(const TestNamespace&) = delete;
+    TestNamespace& operator=(const TestNamespace&) = delete;
+
+    QString unavailable() const { return unavailable_; }
+
+    bool sysctl(const QString& key, const QString& value) const {
+        return run({"ip", "netns", "exec", name_, "sysctl", "-qw", key + u'=' + value}).ok;
+    }
+
+    // A file that `ip netns exec` puts over /etc/<fileName> for programs run in here.
+    bool etcFile(const QString& fileName, const QByteArray& content) const {
+        QFile file(etcFolder() + u'/' + fileName);
+        return QDir().mkpath(etcFolder()) && file.open(QIODevice::WriteOnly) &&
+               file.write(content) == content.size();
+    }
+
+    Run exec(const QStringList& command, bool asNobody) const {
+        QStringList full{"ip", "netns", "exec", name_};
+        if (asNobody)
+            full << "setpriv"
+                 << "--reuid=65534"
+                 << "--regid=65534"
+                 << "--clear-groups";
+        return run(full + command);
+    }
+
+private:
+    QString etcFolder() const { return QStringLiteral("/etc/netns/") + name_; }
+
+    static inline int serial_ = 0;
+    QString name_;
+    QString unavailable_;
+    bool created_ = false;
+};
+
+#define REQUIRE_NAMESPACE(ns)                                                                      \
+    TestNamespace ns;                                                                              \
+    if (!ns.unavailable().isEmpty())                                                               \
+    QSKIP(qPrintable(ns.unavailable()))
+
+const QString kAnyUser = QStringLiteral("0 2147483647");
+const QString kNoUser = QStringLiteral("1 0"); // the stock setting: nobody gets a ping socket
+
+// Checks a reply line from `from`; the round-trip time must lie within the wait.
+void verifyReply(const QString& line, const QString& from, const QString& ttl = QString()) {
+    static const QRegularExpression form(
+        QStringLiteral(R"(^Reply From ([\d.]+): Bytes=0 Time=(\d+)ms TTL=(\d+)$)"));
+    const auto match = form.match(line);
+    QVERIFY2(match.hasMatch(), qPrintable(line));
+    QCOMPARE(match.captured(1), from);
+    QVERIFY(match.captured(2).toInt() < 2700);
+    if (!ttl.isEmpty())
+        QCOMPARE(match.captured(3), ttl);
+}
+
+} // namespace
+
+class TestPingProbe : public QObject {
+    Q_OBJECT
+    QTemporaryDir helperDir_;
+    QString helper_;
+
+private slots:
+    // A copy of the helper that the unprivileged user can run wherever the build lies.
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(helperDir_.isValid());
+        helper_ = helperDir_.filePath(QStringLiteral("ping_probe_helper"));
+        QVERIFY(QFile::copy(QStringLiteral(PING_PROBE_HELPER), helper_));
+        const auto readAndRun = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                QFile::ExeOther;
+        QVERIFY(QFile::setPermissions(helperDir_.path(), readAndRun));
+        QVERIFY(QFile::setPermissions(helper_, readAndRun));
+    }
+
+    void replyFromLoopback() {
+        const QString line = vm::pingResultLine(QStringLiteral("127.0.0.1"));
+        if (line.startsWith(QStringLiteral("Ping: Not permitted")))
+            QSKIP("this user may not send ICMP here (net.ipv4.ping_group_range, CAP_NET_RAW)");
+        verifyReply(line, QStringLiteral("127.0.0.1"));
+    }
+
+    // Each socket kind as the system grants it; the reply's time to live is the
+    // namespace's default (77), not the request's 255.
+    void socketKindsInNamespace_data() {
+        QTest::addColumn<QString>("groupRange");
+        QTest::addColumn<bool>("asNobody");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<bool>("permitted");
+
+        QTest::newRow("ping socket, ordinary user") << kAnyUser << true << QString() << true;
+        QTest::newRow("raw socket, root") << kNoUser << false << "--socket=raw" << true;
+        QTest::newRow("fallback to raw, root") << kNoUser << false << QString() << true;
+        QTest::newRow("neither, ordinary user") << kNoUser << true << QString() << false;
+    }
+
+    void socketKindsInNamespace() {
+        QFETCH(QString, groupRange);
+        QFETCH(bool, asNobody);
+        QFETCH(QString, option);
+        QFETCH(bool, permitted);
+        REQUIRE_NAMESPACE(ns);
+        QVERIFY(ns.sysctl(QStringLiteral("net.ipv4.ping_group_range"), groupRange));
+        QVERIFY(ns.sysctl(QStringLiteral("net.ipv4.ip_default_ttl"), QStringLiteral("77")));
+        QStringList command{helper_};
+        if (!option.isEmpty())
+            command << option;
+        const Run probe = ns.exec(command << QStringLiteral("127.0.0.1"), asNobody);
+        QVERIFY2(probe.ok, qPrintable(probe.err));
+        if (permitted)
+            verifyReply(probe.out, QStringLiteral("127.0.0.1"), QStringLiteral("77"));
+        else
+            QCOMPARE(probe.out, vm::notPermittedLine({127, 0, 0, 1}));
+    }
+
+    // Loopback ignores echo requests: the raw socket sees only our own request, which
+    // must not count as an answer.
+    void noAnswerAfterTheWait_data() {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("ping socket") << "--socket=ping";
+        QTest::newRow("raw socket") << "--socket=raw";
+    }
+
+    void noAnswerAfterTheWait() {
+        QFETCH(QString, option);
+        REQUIRE_NAMESPACE(ns);
+        QVERIFY(ns.sysctl(QStringLiteral("net.ipv4.ping_group_range"), kAnyUser));
+        QVERIFY(ns.sysctl(QStringLiteral("net.ipv4.icmp_echo_ignore_all"), QStringLiteral("1")));
+        const Run probe = ns.exec({helper_, option, QStringLiteral("127.0.0.1")}, false);
+        QVERIFY2(probe.ok, qPrintable(probe.err));
+        QCOMPARE(probe.out, QStringLiteral("No answer from 127.0.0.1"));
+        QVERIFY2(probe.elapsedMs >= 2700 && probe.elapsedMs < 6000,
+                 qPrintable(QString::number(probe.elapsedMs)));
+    }
+
+    // Look-ups with the namespace's own hosts and resolver files: a name server on its
+    // loopback that is not there, so an unknown name fails at once and nothing leaves.
+    void lookUpInNamespace_data() {
+        QTest::addColumn<QString>("boxText");
+        QTest::addColumn<QString>("replyFrom"); // empty: unknown host
+        QTest::newRow("unknown, blanks kept")
+            << QStringLiteral("  no-such-host.invalid ") << QString();
+        QTest::newRow("hosts name")
+            << QStringLiteral("loop.invalid") << QStringLiteral("127.0.0.9");
+        QTest::newRow("hosts name, trimmed")
+            << QStringLiteral("  loop.invalid ") << QStringLiteral("127.0.0.9");
+    }
+
+    void lookUpInNamespace() {
+        QFETCH(QString, boxText);
+        QFETCH(QString, replyFrom);
+        REQUIRE_NAMESPACE(ns);
+        QVERIFY(ns.etcFile(QStringLiteral("resolv.conf"),
+                           "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"));
+        QVERIFY(
+            ns.etcFile(QStringLiteral("hosts"), "127.0.0.1 localhost\n127.0.0.9 loop.invalid\n"));
+        QVERIFY(ns.etcFile(QStringLiteral("nsswitch.conf"), "hosts: files dns\n"));
+        const Run probe = ns.exec({helper_, boxText}, false);
+        QVERIFY2(probe.ok, qPrintable(probe.err));
+        if (!replyFrom.isEmpty())
+            return verifyReply(probe.out, replyFrom);
+        QCOMPARE(probe.out, QStringLiteral("Ping: Unknown Host ") + boxText);
+        QVERIFY2(probe.elapsedMs < 2000, qPrintable(QString::number(probe.elapsedMs)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPingProbe)
+#include "tst_pingprobe.moc"

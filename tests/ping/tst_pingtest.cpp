@@ -1,0 +1,117 @@
+// Ping Start and Ping Stop: the state table, with a stand-in probe so that it runs fast.
+#include "ping/pingtest.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+// The window's side of the ping test, with a probe that logs "probe <box text>".
+struct Rig {
+    QWidget window;
+    QLineEdit* box = new QLineEdit(QStringLiteral("10.9.8.7"), &window);
+    QPushButton* start = new QPushButton(QStringLiteral("Ping Start"), &window);
+    QPushButton* stop = new QPushButton(QStringLiteral("Ping Stop"), &window);
+    QStringList log;
+    std::unique_ptr<vm::PingTest> test;
+    QList<bool> timerOnAtProbe;
+
+    explicit Rig(bool standIn = true) {
+        test = std::make_unique<vm::PingTest>(
+            vm::PingView{box, start, stop, [this](const QString& line) { log << line; }}, nullptr);
+        if (standIn)
+            test->setProbe([this](const QString& text) {
+                timerOnAtProbe << test->PingTimer->isActive();
+                return QStringLiteral("probe ") + text;
+            });
+    }
+};
+
+const QString kEnd = QStringLiteral("Ping Test End~!!");
+const QString kProbe = QStringLiteral("probe 10.9.8.7");
+
+} // namespace
+
+class TestPingTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Clicks: S = Ping Start, T = Ping Stop, given as a string of buttons pressed in turn.
+    void startAndStop_data() {
+        QTest::addColumn<bool>("boxEnabledBefore");
+        QTest::addColumn<QString>("clicks");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<bool>("boxEnabledAfter");
+
+        QTest::newRow("stop while idle") << true << "T" << QStringList{} << false << true;
+        QTest::newRow("stop while idle keeps a locked box")
+            << false << "T" << QStringList{} << false << false;
+        QTest::newRow("start") << true << "S" << QStringList{kProbe} << true << false;
+        QTest::newRow("start twice")
+            << true << "SS" << QStringList{kProbe, kProbe} << true << false;
+        QTest::newRow("start, stop") << true << "ST" << QStringList{kProbe, kEnd} << false << true;
+        QTest::newRow("stop twice ends once")
+            << true << "STT" << QStringList{kProbe, kEnd} << false << true;
+        QTest::newRow("stop unlocks a box locked before")
+            << false << "ST" << QStringList{kProbe, kEnd} << false << true;
+        QTest::newRow("start again after stop")
+            << true << "STS" << QStringList{kProbe, kEnd, kProbe} << true << false;
+    }
+
+    void startAndStop() {
+        QFETCH(bool, boxEnabledBefore);
+        QFETCH(QString, clicks);
+        QFETCH(QStringList, lines);
+        QFETCH(bool, running);
+        QFETCH(bool, boxEnabledAfter);
+        Rig rig;
+        rig.box->setEnabled(boxEnabledBefore);
+        for (const QChar c : clicks)
+            (c == u'S' ? rig.start : rig.stop)->click();
+        QCOMPARE(rig.log, lines);
+        QCOMPARE(rig.test->PingTimer->isActive(), running);
+        QCOMPARE(rig.box->isEnabled(), boxEnabledAfter);
+    }
+
+    void firstProbeBeforeTheTimerThenTicks() {
+        Rig rig;
+        QCOMPARE(rig.test->PingTimer->objectName(), QStringLiteral("PingTimer"));
+        QCOMPARE(rig.test->PingTimer->interval(), 1000);
+        rig.start->click();
+        QCOMPARE(rig.timerOnAtProbe, QList<bool>{false});
+        QSignalSpy ticks(rig.test->PingTimer, &QTimer::timeout);
+        QVERIFY(ticks.wait(3000));
+        QCOMPARE(rig.log, (QStringList{kProbe, kProbe}));
+        rig.stop->click();
+        QCOMPARE(rig.log.last(), kEnd);
+    }
+
+    void shutdownStopsSilently() {
+        Rig rig;
+        rig.start->click();
+        rig.test->shutdown();
+        QVERIFY(!rig.test->PingTimer->isActive());
+        QCOMPARE(rig.log, QStringList{kProbe});
+    }
+
+    // The real probe is the one behind the button.
+    void realProbeOnLoopback() {
+        Rig rig(false);
+        rig.box->setText(QStringLiteral(" 127.0.0.1 "));
+        rig.start->click();
+        rig.test->shutdown();
+        QCOMPARE(rig.log.size(), 1);
+        if (rig.log[0].startsWith(QStringLiteral("Ping: Not permitted")))
+            QSKIP("this user may not send ICMP (see net.ipv4.ping_group_range or CAP_NET_RAW)");
+        QVERIFY2(rig.log[0].startsWith(QStringLiteral("Reply From 127.0.0.1: Bytes=0 Time=")),
+                 qPrintable(rig.log[0]));
+    }
+};
+
+QTEST_MAIN(TestPingTest)
+#include "tst_pingtest.moc"
