@@ -1,6 +1,7 @@
 #include "window/frmSim_3870.h"
 
 #include "log/loglist.h"
+#include "ping/pingtest.h"
 #include "window/keyfilter.h"
 #include "window/settings.h"
 #include "window/vendorlink.h"
@@ -51,6 +52,9 @@ void frmSim_3870::wireWindowEvents() {
                            [this](int& KeyAscii) { cboTime_KeyPress(KeyAscii); });
 
     connect(cmdClear, &QPushButton::clicked, this, &frmSim_3870::cmdClear_Click);
+
+    const auto addLog = [this](const QString& text) { AddLog(text); };
+    ping = new vm::PingTest(vm::PingView{txtDestIP, cmdPingStart, cmdPingStop, addLog}, this);
     Label1[1]->installEventFilter(this);
 }
 
@@ -98,7 +102,8 @@ void frmSim_3870::Form_Resize() {
 }
 
 void frmSim_3870::Form_Unload() {
-    // The program ends at once: nothing is asked, sent or logged.
+    // The program ends at once: nothing is asked, sent or logged, and no timer ticks again.
+    ping->shutdown();
     QApplication::quit();
 }
 

@@ -13,6 +13,10 @@ class QListWidget;
 class QPushButton;
 class QRadioButton;
 
+namespace vm {
+class PingTest;
+}
+
 // The tool's one window. Every control is a public member under its design name, and
 // members of a control array share a name with an index (optCommand[1] is the widget
 // whose objectName is "optCommand_1"). The subsystems' handlers live in their own
@@ -68,6 +72,9 @@ public:
     // Log list and bottom panel
     QListWidget* List1 = nullptr;
     QFrame* SSPanel2 = nullptr;
+
+    // The ping test behind "Ping Start" and "Ping Stop"; it owns PingTimer.
+    vm::PingTest* ping = nullptr;
 
     // Adds one line to the log list under its size limit and selects it.
     void AddLog(const QString& text);
