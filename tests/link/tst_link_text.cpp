@@ -27,9 +27,7 @@ class TestLinkText : public QObject {
 private slots:
     void requestFrame_data();
     void requestFrame();
-    void sendLineHasStampAndBlankAfterEveryByte();
 
-    void dwordFromBytesIsExact();
     void zeroPad2_data();
     void zeroPad2();
     void statusChar_data();
@@ -41,7 +39,6 @@ private slots:
     void workedExample34();
     void workedExample57();
     void frame33HasNoTail();
-    void errorBoxText();
 
     void port_data();
     void port();
@@ -114,18 +111,6 @@ void TestLinkText::requestFrame() {
     QCOMPARE(hexText(*built), hex);
 }
 
-void TestLinkText::sendLineHasStampAndBlankAfterEveryByte() {
-    QCOMPARE(sendLine("[09:05:03.042]", "NREQ"), QString("[09:05:03.042] SEND : 4E 52 45 51 "));
-    QCOMPARE(hexText(QByteArray("\x00\x0A\xFF", 3)), QString("00 0A FF "));
-}
-
-void TestLinkText::dwordFromBytesIsExact() {
-    QCOMPARE(basPing::DWordFromBytes(0xFF, 0xFF, 0xFF, 0xFF), 4294967295.0);
-    QCOMPARE(basPing::DWordFromBytes(0x12, 0x34, 0x56, 0x78), 305419896.0);
-    QCOMPARE(basPing::DWordFromBytes(0x01, 0x00, 0x00, 0x00), 16777216.0);
-    QCOMPARE(basPing::DWordFromBytes(0, 0, 0, 0), 0.0);
-}
-
 void TestLinkText::zeroPad2_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("padded");
@@ -148,24 +133,16 @@ void TestLinkText::zeroPad2() {
 void TestLinkText::statusChar_data() {
     QTest::addColumn<int>("byte");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("0x30") << 0x30 << "0";
     QTest::newRow("0x31") << 0x31 << "1";
-    QTest::newRow("0x41") << 0x41 << "A";
-    QTest::newRow("0x7E") << 0x7E << "~";
     QTest::newRow("NUL") << 0x00 << QString(QChar(0x2400));
     QTest::newRow("LF") << 0x0A << QString(QChar(0x240A));
-    QTest::newRow("CR") << 0x0D << QString(QChar(0x240D));
-    QTest::newRow("0x1F") << 0x1F << QString(QChar(0x241F));
     QTest::newRow("blank") << 0x20 << QString(QChar(0x2420));
     QTest::newRow("DEL") << 0x7F << QString(QChar(0x2421));
     QTest::newRow("euro") << 0x80 << QString(QChar(0x20AC));
     QTest::newRow("undefined 0x81") << 0x81 << QString(QChar(0xFFFD));
-    QTest::newRow("undefined 0x9D") << 0x9D << QString(QChar(0xFFFD));
-    QTest::newRow("Y diaeresis 0x9F") << 0x9F << QString(QChar(0x0178));
     QTest::newRow("no-break space") << 0xA0 << QString(QChar(0x237D));
     QTest::newRow("soft hyphen") << 0xAD << QString(QChar(0x2010));
     QTest::newRow("e acute") << 0xE9 << QString(QChar(0xE9));
-    QTest::newRow("0xFF") << 0xFF << QString(QChar(0xFF));
 }
 
 void TestLinkText::statusChar() {
@@ -257,12 +234,6 @@ void TestLinkText::frame33HasNoTail() {
     QCOMPARE(recvLine("[00:00:00.000]", frame).size() - 22, 66);
 }
 
-void TestLinkText::errorBoxText() {
-    QCOMPARE(dataDisplayErrorText(13, "Type mismatch %1"),
-             QString("Data Display Error!!\r\nError Number : 13\r\nError Description : "
-                     "Type mismatch %1"));
-}
-
 void TestLinkText::port_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("port");
@@ -272,27 +243,21 @@ void TestLinkText::port_data() {
     const int nan = int(PortProblem::NotANumber);
     const int range = int(PortProblem::OutOfRange);
     QTest::newRow("4000") << "4000" << 4000 << none;
-    QTest::newRow("0") << "0" << 0 << none;
     QTest::newRow("32767") << "32767" << 32767 << none;
     QTest::newRow("40.5 to even") << "40.5" << 40 << none;
     QTest::newRow("41.5 to even") << "41.5" << 42 << none;
     QTest::newRow("40.51 up") << "40.51" << 41 << none;
-    QTest::newRow("40.4999 down") << "40.4999" << 40 << none;
     QTest::newRow("blanks around") << " 80 " << 80 << none;
     QTest::newRow("leading point") << ".6" << 1 << none;
-    QTest::newRow("trailing point") << "7." << 7 << none;
     QTest::newRow("minus zero point four") << "-0.4" << 0 << none;
     QTest::newRow("32767.5 rounds to even above") << "32767.5" << 0 << range;
     QTest::newRow("32768") << "32768" << 0 << range;
     QTest::newRow("-1") << "-1" << 0 << range;
     QTest::newRow("huge") << "99999999999999999999999" << 0 << range;
     QTest::newRow("empty") << "" << 0 << empty;
-    QTest::newRow("blanks") << "   " << 0 << empty;
     QTest::newRow("letters") << "abc" << 0 << nan;
     QTest::newRow("trailing junk") << "40a" << 0 << nan;
     QTest::newRow("two points") << "1.2.3" << 0 << nan;
-    QTest::newRow("point only") << "." << 0 << nan;
-    QTest::newRow("sign only") << "-" << 0 << nan;
 }
 
 void TestLinkText::port() {
@@ -309,20 +274,16 @@ void TestLinkText::interval_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<qint64>("ms");
     QTest::newRow("1") << "1" << qint64(1000);
-    QTest::newRow("15") << "15" << qint64(15000);
     QTest::newRow("1.5") << "1.5" << qint64(1500);
     QTest::newRow("1.2.3") << "1.2.3" << qint64(1200);
     QTest::newRow("0.05") << "0.05" << qint64(50);
     QTest::newRow("empty") << "" << qint64(0);
     QTest::newRow("abc") << "abc" << qint64(0);
-    QTest::newRow("0") << "0" << qint64(0);
     QTest::newRow("leading blanks") << "  2" << qint64(2000);
     QTest::newRow("trailing text") << "3s" << qint64(3000);
     QTest::newRow("negative") << "-1" << qint64(-1000);
-    QTest::newRow("plus") << "+.5" << qint64(500);
     QTest::newRow("half ms to even down") << "0.0005" << qint64(0);
     QTest::newRow("half ms to even up") << "0.0015" << qint64(2);
-    QTest::newRow("just above half") << "1.00050001" << qint64(1001);
     QTest::newRow("exact where a double is not") << "1.0005" << qint64(1000);
     QTest::newRow("largest period") << "2147483.647" << qint64(INT_MAX);
     QTest::newRow("one above") << "2147483.648" << qint64(INT_MAX) + 1;
@@ -343,7 +304,6 @@ void TestLinkText::host_data() {
     QTest::newRow("name") << "module.local" << true;
     QTest::newRow("empty") << "" << false;
     QTest::newRow("blank inside") << "127.0.0 .1" << false;
-    QTest::newRow("tab") << "\t" << false;
 }
 
 void TestLinkText::host() {
