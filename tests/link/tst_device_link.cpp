@@ -1,0 +1,603 @@
+// The device link's handlers on a window-like set of widgets, against a module on loopback.
+#include "link/device_link.h"
+#include "link/winsock.h"
+
+#include "link_fixture.h"
+#include "log/errorbox.h"
+#include "log/logfile.h"
+#include "log/timestamp.h"
+#include "window/colors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <stdexcept>
+#include <sys/socket.h>
+
+using vm::DeviceLink;
+using vm::Winsock;
+
+namespace {
+
+const QDateTime kPinned(QDate(2024, 3, 1), QTime(9, 15, 2, 47), Qt::UTC);
+const QString kStamp = QStringLiteral("[09:15:02.047]");
+
+QByteArray example34() {
+    return QByteArray::fromHex("4E31303031303030310100000000010000785634120000000"
+                               "0FFFFFFFF000001000A");
+}
+
+QByteArray example57() {
+    return example34().left(33) + QByteArray::fromHex("DC050000") + QByteArray(16, '\0') +
+           QByteArray::fromHex("00000001");
+}
+
+struct Rig {
+    LinkFixture ui;
+    FakeModule module;
+    DeviceLink link{ui.view};
+
+    Rig() { ui.setDestination("127.0.0.1", module.portText()); }
+
+    bool connectNow() {
+        link.cmdConnect_Click();
+        return QTest::qWaitFor([&] { return ui.countLines(" Socket Connected!!") > 0; }, 5000) &&
+               QTest::qWaitFor([&] { return module.latest() != nullptr; }, 5000);
+    }
+    void chooseRepeat(const QString& interval) {
+        ui.view.optInterval[1]->click();
+        ui.view.cboTime->setCurrentText(interval);
+    }
+};
+
+QStringList buttonStates(const vm::LinkView& v) {
+    QStringList states;
+    for (const QPushButton* button : {v.cmdConnect, v.cmdDisconnect, v.cmdSend, v.cmdEnd})
+        states << (button->objectName() + (button->isEnabled() ? "+" : "-"));
+    return states;
+}
+
+QStringList intervalStates(const vm::LinkView& v) {
+    QStringList states;
+    const QList<const QWidget*> widgets = {v.optInterval[0], v.optInterval[1], v.cboTime,
+                                           v.lblTime[0], v.lblTime[1]};
+    for (const QWidget* widget : widgets)
+        states << (widget->objectName() + (widget->isEnabled() ? "+" : "-"));
+    return states;
+}
+
+QStringList fieldTexts(const vm::LinkView& v) {
+    QStringList texts;
+    for (const QLineEdit* field : v.txt_Input)
+        texts << field->text();
+    for (const QLineEdit* field : v.txt_Output)
+        texts << field->text();
+    for (const QLineEdit* field : v.txtCounter)
+        texts << field->text();
+    texts << v.txt_CheckSum->text();
+    for (const QLineEdit* field : v.txtGapTime)
+        texts << field->text();
+    return texts;
+}
+
+} // namespace
+
+class TestDeviceLink : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void connectionButtonsAndLines_data();
+    void connectionButtonsAndLines();
+    void connectRefused_data();
+    void connectRefused();
+    void refusedDestination_data();
+    void refusedDestination();
+    void framesOnTheWire_data();
+    void framesOnTheWire();
+    void sendConnectsFirstAndConnectEventFollows();
+    void sendOnResetConnectionLogsFailure();
+    void optCommandEnablesPickLists_data();
+    void optCommandEnablesPickLists();
+
+    void logLevel_data();
+    void logLevel();
+    void oneArrivalIsOneFrame();
+    void fieldsKeepTextsOfAbsentParts();
+    void decoderGoesOnAfterAFailingStep();
+
+    void intervalLockTable_data();
+    void intervalLockTable();
+    void modeSwitchColours();
+    void repeatSendsUntilEnd();
+    void refusedInterval_data();
+    void refusedInterval();
+    void commandChangeWhileRepeating();
+    void peerClosesWhileRepeating();
+    void shutdownAndDestructionAreSilent();
+
+private:
+    QTemporaryDir m_folder;
+    QStringList m_errorBoxes;
+};
+
+void TestDeviceLink::initTestCase() {
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(m_folder.isValid());
+    QVERIFY(QDir(m_folder.path()).mkpath("Log"));
+    vm::setProgramFolder(m_folder.path());
+    vm::setClock([] { return kPinned; });
+    vm::setErrorBoxHandler([this](const QString& text) { m_errorBoxes << text; });
+}
+
+void TestDeviceLink::init() {
+    m_errorBoxes.clear();
+}
+
+void TestDeviceLink::cleanup() {
+    QFile::remove(vm::logFolder() + '/' + vm::dailyLogFileName(kPinned.toLocalTime().date()));
+}
+
+void TestDeviceLink::connectionButtonsAndLines_data() {
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<QStringList>("buttons");
+    QTest::addColumn<QStringList>("lines");
+    const QString connected = kStamp + " Socket Connected!!";
+    const QString closed = kStamp + " Socket Closed!!";
+    const QStringList openButtons{"cmdConnect-", "cmdDisconnect+", "cmdSend+", "cmdEnd+"};
+    const QStringList closedButtons{"cmdConnect+", "cmdDisconnect-", "cmdSend+", "cmdEnd-"};
+    QTest::newRow("connect") << "" << openButtons << QStringList{connected};
+    QTest::newRow("disconnect") << "disconnect" << closedButtons << QStringList{connected, closed};
+    QTest::newRow("module closes") << "peer" << closedButtons << QStringList{connected, closed};
+}
+
+void TestDeviceLink::connectionButtonsAndLines() {
+    QFETCH(QString, ending);
+    QFETCH(QStringList, buttons);
+    QFETCH(QStringList, lines);
+    Rig rig;
+    QCOMPARE(buttonStates(rig.ui.view),
+             QStringList({"cmdConnect+", "cmdDisconnect-", "cmdSend+", "cmdEnd-"}));
+    rig.ui.view.cmdConnect->click();
+    QVERIFY(QTest::qWaitFor([&] { return rig.ui.lines.size() == 1; }, 5000));
+    QTRY_VERIFY(rig.module.latest());
+    if (ending == "disconnect") {
+        rig.ui.view.cmdDisconnect->click();
+        QTRY_VERIFY(rig.module.latest()->state() == QAbstractSocket::UnconnectedState);
+    } else if (ending == "peer") {
+        rig.module.latest()->disconnectFromHost();
+        QTRY_COMPARE(rig.ui.lines.size(), 2);
+    }
+    QTest::qWait(20);
+    QCOMPARE(rig.ui.lines, lines);
+    QCOMPARE(buttonStates(rig.ui.view), buttons);
+}
+
+void TestDeviceLink::connectRefused_data() {
+    QTest::addColumn<bool>("bySend");
+    QTest::newRow("Connect") << false;
+    QTest::newRow("Send drops the frame") << true;
+}
+
+void TestDeviceLink::connectRefused() {
+    QFETCH(bool, bySend);
+    LinkFixture ui;
+    DeviceLink link(ui.view);
+    const QString port = QString::number(unusedLoopbackPort());
+    ui.setDestination("127.0.0.1", port);
+    (bySend ? ui.view.cmdSend : ui.view.cmdConnect)->click();
+    QTRY_COMPARE(ui.lines.size(), 1);
+    QTest::qWait(20);
+    QCOMPARE(ui.lines,
+             QStringList{kStamp + " Connect Failed!! 127.0.0.1:" + port + " : Connection refused"});
+    QCOMPARE(buttonStates(ui.view),
+             QStringList({"cmdConnect+", "cmdDisconnect-", "cmdSend+", "cmdEnd-"}));
+    QCOMPARE(intervalStates(ui.view).first(),
+             QString(bySend ? "optInterval_0-" : "optInterval_0+"));
+}
+
+void TestDeviceLink::refusedDestination_data() {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("port"); // "*": the module's port
+    QTest::addColumn<QString>("line");
+    QTest::newRow("empty port") << "127.0.0.1"
+                                << ""
+                                << " Connect Error!! Port is empty : \"\"";
+    QTest::newRow("not a number") << "127.0.0.1"
+                                  << "4.0.0"
+                                  << " Connect Error!! Port is not a number : \"4.0.0\"";
+    QTest::newRow("above 32767")
+        << "127.0.0.1"
+        << "40000"
+        << " Connect Error!! Port is out of range (0 to 32767) : \"40000\"";
+    QTest::newRow("rounds above 32767")
+        << "127.0.0.1"
+        << "32767.5"
+        << " Connect Error!! Port is out of range (0 to 32767) : \"32767.5\"";
+    QTest::newRow("empty host") << ""
+                                << "*"
+                                << " Connect Error!! Host is empty : \"\"";
+}
+
+void TestDeviceLink::refusedDestination() {
+    QFETCH(QString, host);
+    QFETCH(QString, port);
+    QFETCH(QString, line);
+    Rig rig;
+    rig.ui.setDestination(host, port == "*" ? rig.module.portText() : port);
+
+    for (QPushButton* button : {rig.ui.view.cmdConnect, rig.ui.view.cmdSend}) {
+        rig.ui.lines.clear();
+        button->click();
+        QTest::qWait(50);
+        QCOMPARE(rig.ui.lines, QStringList{kStamp + line});
+        QCOMPARE(rig.module.acceptedCount(), 0);
+        QCOMPARE(rig.link.Winsock1->State(), Winsock::kClosed);
+    }
+    QVERIFY(rig.module.received.isEmpty());
+}
+
+void TestDeviceLink::framesOnTheWire_data() {
+    QTest::addColumn<int>("command");
+    QTest::addColumn<int>("set");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("reset");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QString>("hex");
+    QTest::newRow("R") << 0 << 2 << 1 << 6 << QByteArray("NREQ") << "4E 52 45 51 ";
+    QTest::newRow("T A 1") << 1 << 2 << 1 << 0 << QByteArray("NTA1") << "4E 54 41 31 ";
+    QTest::newRow("T 2 0") << 1 << 1 << 0 << 6 << QByteArray("NT20") << "4E 54 32 30 ";
+    QTest::newRow("C 6") << 2 << 2 << 1 << 5 << QByteArray("NC60") << "4E 43 36 30 ";
+    QTest::newRow("C A") << 2 << 0 << 0 << 6 << QByteArray("NCA0") << "4E 43 41 30 ";
+}
+
+void TestDeviceLink::framesOnTheWire() {
+    QFETCH(int, command);
+    QFETCH(int, set);
+    QFETCH(int, value);
+    QFETCH(int, reset);
+    QFETCH(QByteArray, frame);
+    QFETCH(QString, hex);
+    Rig rig;
+    QVERIFY(rig.connectNow());
+    rig.ui.view.optCommand[command]->click();
+    rig.ui.view.ComboSet->setCurrentIndex(set);
+    rig.ui.view.ComboValue->setCurrentIndex(value);
+    rig.ui.view.ComboReset->setCurrentIndex(reset);
+    rig.ui.view.cmdSend->click();
+    QCOMPARE(rig.ui.lines.last(), kStamp + " SEND : " + hex);
+    QTRY_COMPARE(rig.module.received, frame);
+}
+
+void TestDeviceLink::sendConnectsFirstAndConnectEventFollows() {
+    Rig rig;
+    rig.link.cmdSend_Click();
+    // The frame went out after the blocking wait; the connect event waits for the loop.
+    QCOMPARE(rig.ui.lines, QStringList{kStamp + " SEND : 4E 52 45 51 "});
+    QTRY_COMPARE(rig.ui.lines.size(), 2);
+    QCOMPARE(rig.ui.lines.at(1), kStamp + " Socket Connected!!");
+    QTRY_COMPARE(rig.module.received, QByteArray("NREQ"));
+    QVERIFY(rig.ui.view.cmdEnd->isEnabled());
+}
+
+void TestDeviceLink::sendOnResetConnectionLogsFailure() {
+    Rig rig;
+    QVERIFY(rig.connectNow());
+    const linger option{1, 0};
+    QTcpSocket* peer = rig.module.latest();
+    ::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &option, sizeof option);
+    peer->abort();
+    QThread::msleep(100); // the reset arrives; the event loop has not handled it yet
+    rig.ui.lines.clear();
+    rig.link.cmdSend_Click();
+    QCOMPARE(rig.ui.lines.size(), 1);
+    QVERIFY2(rig.ui.lines.at(0).startsWith(kStamp + " Send Failed!! : "),
+             qPrintable(rig.ui.lines.at(0)));
+    QTRY_COMPARE(rig.ui.countLines(" Socket Closed!!"), 1);
+    QCOMPARE(rig.ui.countLines(" SEND"), 0);
+}
+
+void TestDeviceLink::optCommandEnablesPickLists_data() {
+    QTest::addColumn<int>("command");
+    QTest::addColumn<bool>("set");
+    QTest::addColumn<bool>("reset");
+    QTest::newRow("R") << 0 << false << false;
+    QTest::newRow("T") << 1 << true << false;
+    QTest::newRow("C") << 2 << false << true;
+}
+
+void TestDeviceLink::optCommandEnablesPickLists() {
+    QFETCH(int, command);
+    QFETCH(bool, set);
+    QFETCH(bool, reset);
+    LinkFixture ui;
+    DeviceLink link(ui.view);
+    ui.view.optCommand[(command + 1) % 3]->click();
+    ui.view.optCommand[command]->click();
+    QCOMPARE(ui.view.ComboSet->isEnabled(), set);
+    QCOMPARE(ui.view.ComboValue->isEnabled(), set);
+    QCOMPARE(ui.view.ComboReset->isEnabled(), reset);
+}
+
+void TestDeviceLink::logLevel_data() {
+    QTest::addColumn<bool>("toFile");
+    QTest::newRow("List") << false;
+    QTest::newRow("List + File") << true;
+}
+
+void TestDeviceLink::logLevel() {
+    QFETCH(bool, toFile);
+    Rig rig;
+    QVERIFY(rig.connectNow());
+    rig.ui.view.optLog[toFile ? 1 : 0]->click();
+    rig.ui.lines.clear();
+    rig.module.latest()->write(example34());
+    const QString recv =
+        kStamp + " RECV : 4E313030313030303101000000000100007856341200000000FFFFFFFF000001000A";
+    QTRY_COMPARE(rig.ui.lines, QStringList{recv});
+
+    QFile file(vm::logFolder() + '/' + vm::dailyLogFileName(kPinned.toLocalTime().date()));
+    if (!toFile) {
+        QVERIFY(!file.exists());
+        return;
+    }
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), ("\r\n" + recv + "\r\n\r\n").toLatin1());
+}
+
+void TestDeviceLink::oneArrivalIsOneFrame() {
+    Rig rig;
+    QVERIFY(rig.connectNow());
+    const QStringList before = fieldTexts(rig.ui.view);
+    QTcpSocket* peer = rig.module.latest();
+    rig.ui.lines.clear();
+
+    QSignalSpy arrivals(rig.link.Winsock1, &Winsock::DataArrival);
+    const QByteArray frame = example57();
+    const QByteArray frame33 = example34().left(33);
+    // Each write waits for the previous arrival, so that each is one read at our end.
+    for (const QByteArray& part :
+         {frame.left(40), frame.mid(40), frame33 + frame33, QByteArray("N"), frame33}) {
+        const auto count = arrivals.count();
+        peer->write(part);
+        QTRY_COMPARE(arrivals.count(), count + 1);
+        QCOMPARE(arrivals.last().at(0).toLongLong(), part.size());
+    }
+    QCOMPARE(rig.ui.lines.size(), 4); // the single byte was consumed without a line
+
+    QCOMPARE(rig.ui.lines.mid(0, 3), QStringList({"Different responce data length : 40 Bytes",
+                                                  "Different responce data length : 17 Bytes",
+                                                  "Different responce data length : 66 Bytes"}));
+    QVERIFY(rig.ui.lines.at(3).startsWith(kStamp + " RECV : 4E3130"));
+    QVERIFY(before != fieldTexts(rig.ui.view));
+}
+
+void TestDeviceLink::fieldsKeepTextsOfAbsentParts() {
+    LinkFixture ui;
+    DeviceLink link(ui.view);
+    for (QLineEdit* field : ui.view.txtGapTime)
+        field->setText("old");
+    ui.view.txt_CheckSum->setText("old");
+
+    link.DisplayData(example34());
+    const QStringList after34{"1", "0",   "0",   "1",         "0",   "0",          "0",
+                              "1", "1",   "256", "305419896", "0",   "4294967295", "65536",
+                              "A", "old", "old", "old",       "old", "old",        "old"};
+    QCOMPARE(fieldTexts(ui.view), after34);
+
+    link.DisplayData(example57());
+    QStringList after57 = after34;
+    for (int i = 0; i < 6; ++i)
+        after57[15 + i] = QStringList({"1500", "0", "0", "0", "0", "16777216"}).at(i);
+    QCOMPARE(fieldTexts(ui.view), after57);
+
+    QByteArray frame33 = example34().left(33);
+    frame33[1] = '\0';
+    frame33[9] = '\x07';
+    link.DisplayData(frame33);
+    QStringList after33 = after57;
+    after33[0] = QString(QChar(0x2400));
+    after33[8] = "7";
+    QCOMPARE(fieldTexts(ui.view), after33);
+    QCOMPARE(ui.lines.size(), 3);
+}
+
+void TestDeviceLink::decoderGoesOnAfterAFailingStep() {
+    LinkFixture ui;
+    DeviceLink link(ui.view);
+    ui.view.optLog[1]->click();
+    ui.addLogOverride = [](const QString&) { throw std::runtime_error("list refused the line"); };
+
+    link.DisplayData(example34());
+    QCOMPARE(m_errorBoxes, QStringList{"Data Display Error!!\r\nError Number : 0\r\n"
+                                       "Error Description : list refused the line"});
+    QCOMPARE(ui.view.txt_CheckSum->text(), QString("A"));
+    QFile file(vm::logFolder() + '/' + vm::dailyLogFileName(kPinned.toLocalTime().date()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains(" RECV : 4E31"));
+
+    ui.addLogOverride = [](const QString&) {
+        throw std::system_error(std::make_error_code(std::errc::no_space_on_device));
+    };
+    link.DisplayData("NR");
+    QCOMPARE(m_errorBoxes.size(), 2);
+    QVERIFY(m_errorBoxes.at(1).startsWith(QString("Data Display Error!!\r\nError Number : %1\r\n")
+                                              .arg(int(std::errc::no_space_on_device))));
+}
+
+void TestDeviceLink::intervalLockTable_data() {
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<QStringList>("states");
+    QTest::addColumn<bool>("timer");
+    QTest::addColumn<int>("period");
+    const QStringList free{"optInterval_0+", "optInterval_1+", "cboTime-", "lblTime_0-",
+                           "lblTime_1-"};
+    const QStringList freeRepeat{"optInterval_0+", "optInterval_1+", "cboTime+", "lblTime_0+",
+                                 "lblTime_1+"};
+    const QStringList locked{"optInterval_0-", "optInterval_1-", "cboTime-", "lblTime_0-",
+                             "lblTime_1-"};
+    const QStringList repeating{"optInterval_0-", "optInterval_1-", "cboTime-", "lblTime_0+",
+                                "lblTime_1+"};
+    const QStringList endOneTime{"optInterval_0+", "optInterval_1+", "cboTime+", "lblTime_0-",
+                                 "lblTime_1-"};
+    QTest::newRow("start") << QStringList{} << free << false << 1000;
+    QTest::newRow("repeat chosen") << QStringList{"repeat 1"} << freeRepeat << false << 1000;
+    QTest::newRow("back to one time")
+        << QStringList{"repeat 1", "onetime"} << free << false << 1000;
+    QTest::newRow("one time send locks") << QStringList{"send"} << locked << false << 1000;
+    QTest::newRow("repeat 1") << QStringList{"repeat 1", "send"} << repeating << true << 1000;
+    QTest::newRow("repeat 1.5") << QStringList{"repeat 1.5", "send"} << repeating << true << 1500;
+    QTest::newRow("repeat 15") << QStringList{"repeat 15", "send"} << repeating << true << 15000;
+    QTest::newRow("end after one time")
+        << QStringList{"send", "end"} << endOneTime << false << 1000;
+    QTest::newRow("end after repeat")
+        << QStringList{"repeat 2", "send", "end"} << freeRepeat << false << 2000;
+    QTest::newRow("send again while repeating")
+        << QStringList{"repeat 3", "send", "send"} << repeating << true << 3000;
+}
+
+void TestDeviceLink::intervalLockTable() {
+    QFETCH(QStringList, actions);
+    QFETCH(QStringList, states);
+    QFETCH(bool, timer);
+    QFETCH(int, period);
+    Rig rig;
+    QVERIFY(rig.connectNow());
+    for (const QString& action : actions) {
+        if (action.startsWith("repeat "))
+            rig.chooseRepeat(action.mid(7));
+        else if (action == "onetime")
+            rig.ui.view.optInterval[0]->click();
+        else if (action == "send")
+            rig.ui.view.cmdSend->click();
+        else if (action == "end")
+            rig.ui.view.cmdEnd->click();
+    }
+    QCOMPARE(intervalStates(rig.ui.view), states);
+    QCOMPARE(rig.link.SendTimer->isActive(), timer);
+    QCOMPARE(rig.link.SendTimer->interval(), period);
+    QCOMPARE(rig.link.SendTimer->objectName(), QString("SendTimer"));
+}
+
+void TestDeviceLink::modeSwitchColours() {
+    LinkFixture ui;
+    DeviceLink link(ui.view);
+    ui.view.optInterval[1]->click();
+    QCOMPARE(ui.view.cboTime->palette().color(QPalette::Base), QColor(Qt::white));
+    ui.view.optInterval[0]->click();
+    QCOMPARE(ui.view.cboTime->palette().color(QPalette::Base),
+             vm::colorFromBgr(vm::kSystemMenuColor));
+}
+
+void TestDeviceLink::repeatSendsUntilEnd() {
+    Rig rig;
+    QVERIFY(rig.connectNow());
+    rig.chooseRepeat("0.05");
+    rig.ui.view.cmdSend->click();
+    QCOMPARE(rig.link.SendTimer->interval(), 50);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.module.frames().size() >= 4, 10000);
+    rig.ui.view.cmdEnd->click();
+    QVERIFY(!rig.link.SendTimer->isActive());
+    QTest::qWait(100);
+    const auto sent = rig.module.frames().size();
+    QTest::qWait(200);
+    QCOMPARE(rig.module.frames().size(), sent);
+    QCOMPARE(rig.ui.countLines(" SEND : 4E 52 45 51 "), int(sent));
+}
+
+void TestDeviceLink::refusedInterval_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("0") << "0";
+    QTest::newRow("empty") << "";
+    QTest::newRow("letters") << "abc";
+    QTest::newRow("below a millisecond") << "0.0004";
+    QTest::newRow("above the timer") << "2147483.648";
+}
+
+void TestDeviceLink::refusedInterval() {
+    QFETCH(QString, text);
+    Rig rig;
+    QVERIFY(rig.connectNow());
+    rig.chooseRepeat(text);
+    rig.ui.lines.clear();
+    rig.ui.view.cmdSend->click();
+    QCOMPARE(rig.ui.lines,
+             QStringList({kStamp +
+                              " Repeat Error!! Interval out of range (0.001 to 2147483.647 "
+                              "Second) : \"" +
+                              text + "\"",
+                          kStamp + " SEND : 4E 52 45 51 "}));
+    QVERIFY(!rig.link.SendTimer->isActive());
+    QVERIFY(!rig.ui.view.optInterval[1]->isEnabled());
+    QTRY_COMPARE(rig.module.received, QByteArray("NREQ"));
+}
+
+void TestDeviceLink::commandChangeWhileRepeating() {
+    Rig rig;
+    QVERIFY(rig.connectNow());
+    rig.chooseRepeat("0.05");
+    rig.ui.view.cmdSend->click();
+    QTRY_VERIFY(!rig.module.frames().isEmpty());
+    rig.ui.view.optCommand[2]->click();
+    rig.ui.view.ComboReset->setCurrentIndex(5);
+    const auto before = rig.module.frames().size();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.module.frames().size() >= before + 2, 10000);
+    rig.ui.view.cmdEnd->click();
+    const QList<QByteArray> frames = rig.module.frames();
+    QCOMPARE(frames.first(), QByteArray("NREQ"));
+    QCOMPARE(frames.last(), QByteArray("NC60"));
+}
+
+void TestDeviceLink::peerClosesWhileRepeating() {
+    Rig rig;
+    QVERIFY(rig.connectNow());
+    rig.chooseRepeat("0.05");
+    rig.ui.view.cmdSend->click();
+    QTRY_VERIFY(!rig.module.frames().isEmpty());
+    rig.module.latest()->disconnectFromHost();
+    QTRY_COMPARE(rig.ui.countLines(" Socket Closed!!"), 1);
+    QVERIFY(!rig.ui.view.cmdEnd->isEnabled() || rig.ui.countLines(" Socket Connected!!") == 2);
+    QVERIFY(rig.link.SendTimer->isActive());
+
+    QTRY_VERIFY_WITH_TIMEOUT(rig.module.acceptedCount() >= 2, 10000);
+    QTRY_COMPARE(rig.ui.countLines(" Socket Connected!!"), 2);
+    QVERIFY(rig.ui.view.cmdEnd->isEnabled());
+    const auto before = rig.module.frames().size();
+    QTRY_VERIFY(rig.module.frames().size() > before);
+    rig.ui.view.cmdEnd->click();
+}
+
+void TestDeviceLink::shutdownAndDestructionAreSilent() {
+    for (const bool viaShutdown : {true, false}) {
+        LinkFixture ui;
+        FakeModule module;
+        ui.setDestination("127.0.0.1", module.portText());
+        auto link = std::make_unique<DeviceLink>(ui.view);
+        link->cmdConnect_Click();
+        QTRY_COMPARE(ui.lines.size(), 1);
+        QTRY_VERIFY(module.latest());
+        ui.view.optInterval[1]->click();
+        link->cmdSend_Click();
+        QVERIFY(link->SendTimer->isActive());
+        ui.lines.clear();
+        if (viaShutdown) {
+            link->shutdown();
+            QVERIFY(!link->SendTimer->isActive());
+            QCOMPARE(link->Winsock1->State(), Winsock::kClosed);
+        }
+        link.reset();
+        QTRY_VERIFY(module.latest()->state() == QAbstractSocket::UnconnectedState);
+        QTest::qWait(20);
+        QCOMPARE(ui.lines, QStringList());
+    }
+}
+
+QTEST_MAIN(TestDeviceLink)
+#include "tst_device_link.moc"
