@@ -1,5 +1,6 @@
 #include "window/frmSim_3870.h"
 
+#include "link/device_link.h"
 #include "log/loglist.h"
 #include "ping/pingtest.h"
 #include "window/keyfilter.h"
@@ -54,6 +55,12 @@ void frmSim_3870::wireWindowEvents() {
     connect(cmdClear, &QPushButton::clicked, this, &frmSim_3870::cmdClear_Click);
 
     const auto addLog = [this](const QString& text) { AddLog(text); };
+    link = new vm::DeviceLink(vm::LinkView{txtDestIP,    txtDestPort, cmdConnect,  cmdDisconnect,
+                                           cmdSend,      cmdEnd,      optCommand,  ComboSet,
+                                           ComboValue,   ComboReset,  optInterval, cboTime,
+                                           lblTime,      optLog,      txt_Input,   txt_Output,
+                                           txt_CheckSum, txtCounter,  txtGapTime,  addLog},
+                              this);
     ping = new vm::PingTest(vm::PingView{txtDestIP, cmdPingStart, cmdPingStop, addLog}, this);
     Label1[1]->installEventFilter(this);
 }
@@ -103,6 +110,7 @@ void frmSim_3870::Form_Resize() {
 
 void frmSim_3870::Form_Unload() {
     // The program ends at once: nothing is asked, sent or logged, and no timer ticks again.
+    link->shutdown();
     ping->shutdown();
     QApplication::quit();
 }

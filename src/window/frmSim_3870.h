@@ -14,8 +14,9 @@ class QPushButton;
 class QRadioButton;
 
 namespace vm {
+class DeviceLink;
 class PingTest;
-}
+} // namespace vm
 
 // The tool's one window. Every control is a public member under its design name, and
 // members of a control array share a name with an index (optCommand[1] is the widget
@@ -73,6 +74,9 @@ public:
     QListWidget* List1 = nullptr;
     QFrame* SSPanel2 = nullptr;
 
+    // The device link behind Connect, Disconnect, Send, End and the command and interval
+    // options; it owns Winsock1 and SendTimer.
+    vm::DeviceLink* link = nullptr;
     // The ping test behind "Ping Start" and "Ping Stop"; it owns PingTimer.
     vm::PingTest* ping = nullptr;
 
