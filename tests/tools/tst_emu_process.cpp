@@ -1,6 +1,8 @@
 // The real vm3870emu program on a loopback port, driven through QTcpSocket: replies and
 // their lengths, command effects, every fault mode, several clients, and ending on signals.
 
+#include "support/emulator.h"
+
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -16,74 +18,9 @@
 
 namespace {
 
-constexpr int kWaitMs = 5000;
-
-// Waits, at most kWaitMs, for `done` while `more` keeps returning true.
-bool waitUntil(const std::function<bool()>& done, const std::function<bool(int)>& more) {
-    const QDeadlineTimer deadline(kWaitMs);
-    while (!done()) {
-        if (deadline.hasExpired() || !more(int(deadline.remainingTime())))
-            return done();
-    }
-    return true;
-}
-
-class Emulator {
-public:
-    ~Emulator() {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(kWaitMs);
-        }
-    }
-
-    // Starts the program on a free loopback port and reads that port from its first line.
-    bool start(const QStringList& args) {
-        process.start(QStringLiteral(VM3870EMU_PATH),
-                      QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} +
-                          args);
-        static const QRegularExpression listening(
-            QStringLiteral(R"(listening on 127\.0\.0\.1:(\d+))"));
-        if (!waitForOutput([](const QString& out) { return listening.match(out).hasMatch(); }))
-            return false;
-        port = quint16(listening.match(output()).captured(1).toUInt());
-        return port != 0;
-    }
-
-    QString output() {
-        out += process.readAllStandardOutput();
-        return QString::fromLocal8Bit(out);
-    }
-
-    bool waitForOutput(const std::function<bool(const QString&)>& test) {
-        return waitUntil([&] { return test(output()); },
-                         [&](int ms) { return process.waitForReadyRead(ms); });
-    }
-    bool waitForOutput(const QString& needle) {
-        return waitForOutput([&](const QString& out) { return out.contains(needle); });
-    }
-
-    // The bytes of every REPLY line so far, in order.
-    QByteArray repliedBytes() {
-        static const QRegularExpression reply(QStringLiteral(R"(REPLY \d+ bytes ([0-9A-F]+))"));
-        QByteArray bytes;
-        for (const auto& match : reply.globalMatch(output()))
-            bytes += QByteArray::fromHex(match.captured(1).toLatin1());
-        return bytes;
-    }
-
-    std::unique_ptr<QTcpSocket> connect() {
-        auto socket = std::make_unique<QTcpSocket>();
-        socket->connectToHost(QHostAddress::LocalHost, port);
-        return socket->waitForConnected(kWaitMs) ? std::move(socket) : nullptr;
-    }
-
-    QProcess process;
-    quint16 port = 0;
-
-private:
-    QByteArray out;
-};
+using vm::test::kWaitMs;
+using vm::test::waitUntil;
+using Emulator = vm::test::EmulatorProcess;
 
 // Reads until at least `count` bytes came, the peer closed, or the wait ran out.
 QByteArray readAtLeast(QTcpSocket& socket, qsizetype count) {
@@ -276,7 +213,7 @@ private slots:
         QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
         args.replaceInStrings(QStringLiteral("%1"), QString::number(taken.serverPort()));
         QProcess process;
-        process.start(QStringLiteral(VM3870EMU_PATH), args);
+        process.start(vm::test::emulatorPath(), args);
         QVERIFY(process.waitForFinished(kWaitMs));
         QCOMPARE(process.exitCode(), exitCode);
         if (exitCode == 0) {

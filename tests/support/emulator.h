@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QStringList>
+#include <QTcpSocket>
+
+#include <functional>
+#include <memory>
+
+namespace vm::test {
+
+// How long any single wait of a test may take.
+inline constexpr int kWaitMs = 5000;
+
+// Waits, at most kWaitMs, for `done` while `more` (given the milliseconds left) keeps
+// returning true.
+bool waitUntil(const std::function<bool()>& done, const std::function<bool(int)>& more);
+
+// Where the build put the vm3870emu program.
+QString emulatorPath();
+
+// The real vm3870emu program on a loopback port.
+class EmulatorProcess {
+public:
+    ~EmulatorProcess();
+
+    // Starts the program on a free loopback port and reads that port from its first line.
+    bool start(const QStringList& args);
+    // Starts it on a loopback port the tool can use (at most 32767), trying a bounded
+    // number of ports.
+    bool startOnToolPort(const QStringList& args);
+
+    // Everything printed so far (reads what is pending without blocking).
+    QString output();
+    bool waitForOutput(const std::function<bool(const QString&)>& test);
+    bool waitForOutput(const QString& needle);
+    // The bytes of every REPLY line so far, in order.
+    QByteArray repliedBytes();
+    std::unique_ptr<QTcpSocket> connect();
+
+    QProcess process;
+    quint16 port = 0;
+
+private:
+    bool startListening(const QString& listen, const QStringList& args);
+    QByteArray out_;
+};
+
+} // namespace vm::test
