@@ -1,5 +1,6 @@
 #include "log/errorbox.h"
 #include "log/logfile.h"
+#include "log/mounts.h"
 #include "log/startup.h"
 #include "log/timestamp.h"
 
@@ -33,6 +34,7 @@ private slots:
         vm::setClock({});
         vm::setProgramFolder({});
         vm::setErrorBoxHandler({});
+        vm::setInstallBinFolder({});
     }
 
     void fileName_data() {
@@ -88,6 +90,7 @@ private slots:
     }
     void writerFailures() {
         QFETCH(QString, setup);
+        vmtest::Mounts mounts;
         QTemporaryDir dir;
         vm::setProgramFolder(dir.path());
         pinLocal(QDate(2024, 3, 1), QTime(12, 0));
@@ -98,10 +101,14 @@ private slots:
         } else if (setup == QLatin1String("dirfile")) {
             QVERIFY(QDir().mkpath(log + QStringLiteral("/20240301.txt")));
         } else if (setup == QLatin1String("readonly")) {
-            if (::geteuid() == 0)
-                QSKIP("root writes into read-only folders; the hostile-input suite covers it");
             QVERIFY(QDir().mkpath(log));
-            QFile::setPermissions(log, QFile::ReadOwner | QFile::ExeOwner);
+            if (::geteuid() == 0) {
+                // Root writes through permission bits, so make the folder truly read-only.
+                VM_REQUIRE_MOUNTS();
+                QVERIFY2(mounts.readOnly(log), qPrintable(mounts.error()));
+            } else {
+                QFile::setPermissions(log, QFile::ReadOwner | QFile::ExeOwner);
+            }
         }
         basPing::WriteLogFile(QStringLiteral("lost"));
         QVERIFY(!QFile::exists(log + QStringLiteral("/20240301.txt")) ||
@@ -113,6 +120,65 @@ private slots:
         if (!QFile::exists(QStringLiteral("/dev/full")))
             QSKIP("no /dev/full on this system");
         QVERIFY(!vm::appendLogEntry(QStringLiteral("/dev/full"), QStringLiteral("lost")));
+    }
+
+    // Beside the program unless the program runs from the install tree's bin folder.
+    void logFolderPlace_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("installBin");
+        QTest::addColumn<QString>("dataHome");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("withParents");
+        QTest::newRow("build folder") << "/home/u/src/build"
+                                      << "/usr/local/bin"
+                                      << "/home/u/.local/share"
+                                      << "/home/u/src/build/Log" << false;
+        QTest::newRow("installed") << "/usr/local/bin"
+                                   << "/usr/local/bin"
+                                   << "/home/u/.local/share"
+                                   << "/home/u/.local/share/vm3870sim/Log" << true;
+        QTest::newRow("installed, trailing separators")
+            << "/usr/local/bin/"
+            << "/usr/local/bin"
+            << "/home/u/.local/share/"
+            << "/home/u/.local/share/vm3870sim/Log" << true;
+        QTest::newRow("other prefix's bin folder") << "/opt/vm/bin"
+                                                   << "/usr/local/bin"
+                                                   << "/home/u/.local/share"
+                                                   << "/opt/vm/bin/Log" << false;
+        QTest::newRow("no data folder known") << "/usr/local/bin"
+                                              << "/usr/local/bin"
+                                              << ""
+                                              << "/usr/local/bin/Log" << false;
+        QTest::newRow("no install folder") << "/usr/local/bin"
+                                           << ""
+                                           << "/home/u/.local/share"
+                                           << "/usr/local/bin/Log" << false;
+        QTest::newRow("similar name is another folder") << "/usr/local/bin2"
+                                                        << "/usr/local/bin"
+                                                        << "/d"
+                                                        << "/usr/local/bin2/Log" << false;
+    }
+    void logFolderPlace() {
+        QFETCH(QString, program);
+        QFETCH(QString, installBin);
+        QFETCH(QString, dataHome);
+        QFETCH(QString, path);
+        QFETCH(bool, withParents);
+        const vm::LogFolderPlace place = vm::logFolderPlace(program, installBin, dataHome);
+        QCOMPARE(place.path, path);
+        QCOMPARE(place.withParents, withParents);
+    }
+
+    // A link to the install folder is the install folder.
+    void installedThroughSymlink() {
+        QTemporaryDir dir;
+        const QString bin = dir.filePath(QStringLiteral("usr/bin"));
+        QVERIFY(QDir().mkpath(bin));
+        QVERIFY(QFile::link(bin, dir.filePath(QStringLiteral("bin"))));
+        const vm::LogFolderPlace place =
+            vm::logFolderPlace(dir.filePath(QStringLiteral("bin")), bin, QStringLiteral("/d"));
+        QCOMPARE(place.path, QStringLiteral("/d/vm3870sim/Log"));
     }
 
     void makeLogFolder_data() {
@@ -163,5 +229,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(LogFileTest)
+VM_TEST_MAIN_WITH_MOUNTS(LogFileTest)
 #include "tst_logfile.moc"
