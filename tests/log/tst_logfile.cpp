@@ -1,5 +1,6 @@
 #include "log/errorbox.h"
 #include "log/logfile.h"
+#include "log/logtest.h"
 #include "log/mounts.h"
 #include "log/startup.h"
 #include "log/timestamp.h"
@@ -12,30 +13,14 @@
 
 #include <unistd.h>
 
-namespace {
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return file.readAll();
-}
-
-void pinLocal(const QDate& date, const QTime& time) {
-    const QDateTime reading(date, time, Qt::LocalTime);
-    vm::setClock([reading] { return reading; });
-}
-} // namespace
+using vmtest::pinLocal;
+using vmtest::readAll;
 
 class LogFileTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void cleanup() {
-        vm::setClock({});
-        vm::setProgramFolder({});
-        vm::setErrorBoxHandler({});
-        vm::setInstallBinFolder({});
-    }
+    void cleanup() { vmtest::resetLogOverrides(); }
 
     void fileName_data() {
         QTest::addColumn<QDate>("date");
@@ -215,17 +200,12 @@ private slots:
             QVERIFY(plain.open(QIODevice::WriteOnly));
         }
         vm::setProgramFolder(notAFolder);
-        QStringList boxes;
-        vm::setErrorBoxHandler([&boxes](const QString& text) { boxes << text; });
-        bool windowMade = false;
-        const int status = basPing::Main([&windowMade] {
-            windowMade = true;
-            return std::make_unique<QWidget>();
-        });
-        QCOMPARE(status, 1);
-        QVERIFY(!windowMade);
-        QCOMPARE(boxes.size(), 1);
-        QVERIFY2(boxes.first().contains(QStringLiteral("program/Log")), qPrintable(boxes.first()));
+        const vmtest::StartupRun run = vmtest::runStartup();
+        QCOMPARE(run.status, 1);
+        QVERIFY(!run.windowMade);
+        QCOMPARE(run.boxes.size(), 1);
+        QVERIFY2(run.boxes.first().contains(QStringLiteral("program/Log")),
+                 qPrintable(run.boxes.first()));
     }
 };
 

@@ -5,6 +5,7 @@
 #include "log/errorbox.h"
 #include "log/logfile.h"
 #include "log/loglist.h"
+#include "log/logtest.h"
 #include "log/mounts.h"
 #include "log/startup.h"
 #include "log/timestamp.h"
@@ -21,12 +22,7 @@
 #include <unistd.h>
 
 namespace {
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return file.readAll();
-}
+using vmtest::readAll;
 
 // Fills the file system that holds the folder until nothing more fits.
 void fillUp(const QString& folder) {
@@ -49,16 +45,8 @@ class LogFileFaultsTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void init() {
-        const QDateTime noon(QDate(2024, 3, 1), QTime(12, 0), Qt::LocalTime);
-        vm::setClock([noon] { return noon; });
-    }
-    void cleanup() {
-        vm::setClock({});
-        vm::setProgramFolder({});
-        vm::setInstallBinFolder({});
-        vm::setErrorBoxHandler({});
-    }
+    void init() { vmtest::pinLocal(QDate(2024, 3, 1), QTime(12, 0)); }
+    void cleanup() { vmtest::resetLogOverrides(); }
 
     // A fault appears while the program runs: entries are lost whole and silently, no
     // call blocks, the list keeps its lines, and once the fault is gone the next entry
@@ -160,19 +148,13 @@ private slots:
         QVERIFY(QDir().mkdir(program));
         QVERIFY2(mounted.readOnly(program), qPrintable(mounted.error()));
         vm::setProgramFolder(program);
-        QStringList boxes;
-        vm::setErrorBoxHandler([&boxes](const QString& text) { boxes << text; });
-        bool windowMade = false;
-        const int status = basPing::Main([&windowMade] {
-            windowMade = true;
-            return std::make_unique<QWidget>();
-        });
-        QCOMPARE(status, 1);
-        QVERIFY(!windowMade);
-        QCOMPARE(boxes.size(), 1);
-        QVERIFY2(boxes.first().contains(QStringLiteral("program/Log")), qPrintable(boxes.first()));
-        QVERIFY2(boxes.first().contains(QStringLiteral("Read-only"), Qt::CaseInsensitive),
-                 qPrintable(boxes.first()));
+        const vmtest::StartupRun run = vmtest::runStartup();
+        QCOMPARE(run.status, 1);
+        QVERIFY(!run.windowMade);
+        QCOMPARE(run.boxes.size(), 1);
+        const QString& box = run.boxes.first();
+        QVERIFY2(box.contains(QStringLiteral("program/Log")), qPrintable(box));
+        QVERIFY2(box.contains(QStringLiteral("Read-only"), Qt::CaseInsensitive), qPrintable(box));
     }
 
     // An installed program in a read-only bin folder starts, and its Log folder is made,
@@ -192,17 +174,10 @@ private slots:
         QDir(ours).removeRecursively();
         QCOMPARE(vm::logFolder(), ours + QStringLiteral("/Log"));
 
-        QStringList boxes;
-        vm::setErrorBoxHandler([&boxes](const QString& text) { boxes << text; });
-        bool windowMade = false;
-        const int status = basPing::Main([&windowMade] {
-            windowMade = true;
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-            return std::make_unique<QWidget>();
-        });
-        QCOMPARE(status, 0);
-        QVERIFY(windowMade);
-        QCOMPARE(boxes, QStringList());
+        const vmtest::StartupRun run = vmtest::runStartup();
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.windowMade);
+        QCOMPARE(run.boxes, QStringList());
         QVERIFY(QFileInfo(ours + QStringLiteral("/Log")).isDir());
         writeEntry(QStringLiteral("entry"));
         QCOMPARE(readAll(ours + QStringLiteral("/Log/20240301.txt")), QByteArray("entry\r\n"));
