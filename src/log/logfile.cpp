@@ -6,16 +6,54 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <filesystem>
 #include <system_error>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace vm {
 
 namespace {
+QString withoutTrailingSeparators(QString folder) {
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    return folder;
+}
+
 QString& programFolderOverride() {
     static QString folder;
     return folder;
+}
+
+QString& installBinFolderOverride() {
+    static QString folder;
+    return folder;
+}
+
+// The folder with symbolic links resolved, or its cleaned path when it does not exist.
+QString resolvedFolder(const QString& folder) {
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(folder) : canonical;
+}
+
+// Writes all bytes, or fails. Each pass either writes something or ends the loop.
+bool writeAll(int fd, const QByteArray& bytes, qint64& written) {
+    written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n > 0)
+            written += n;
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            return false;
+    }
+    return true;
 }
 } // namespace
 
@@ -27,14 +65,38 @@ QString programFolder() {
 }
 
 void setProgramFolder(const QString& folder) {
-    QString clean = folder;
-    while (clean.size() > 1 && clean.endsWith(QLatin1Char('/')))
-        clean.chop(1);
-    programFolderOverride() = clean;
+    programFolderOverride() = withoutTrailingSeparators(folder);
 }
 
+QString installBinFolder() {
+    const QString& folder = installBinFolderOverride();
+    if (!folder.isEmpty())
+        return folder;
+    return QStringLiteral(VM_INSTALL_BINDIR);
+}
+
+void setInstallBinFolder(const QString& folder) {
+    installBinFolderOverride() = withoutTrailingSeparators(folder);
+}
+
+LogFolderPlace logFolderPlace(const QString& programFolder, const QString& installBinFolder,
+                              const QString& dataHome) {
+    const bool installed = !installBinFolder.isEmpty() && !dataHome.isEmpty() &&
+                           resolvedFolder(programFolder) == resolvedFolder(installBinFolder);
+    if (installed)
+        return {withoutTrailingSeparators(dataHome) + QStringLiteral("/vm3870sim/Log"), true};
+    return {withoutTrailingSeparators(programFolder) + QStringLiteral("/Log"), false};
+}
+
+namespace {
+LogFolderPlace currentLogFolderPlace() {
+    return logFolderPlace(programFolder(), installBinFolder(),
+                          QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+}
+} // namespace
+
 QString logFolder() {
-    return programFolder() + QStringLiteral("/Log");
+    return currentLogFolderPlace().path;
 }
 
 QString dailyLogFileName(const QDate& localDate) {
@@ -42,14 +104,27 @@ QString dailyLogFileName(const QDate& localDate) {
 }
 
 bool appendLogEntry(const QString& filePath, const QString& text) {
-    QFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
     // Every text the program writes is ASCII; Latin-1 keeps one byte per character.
     const QByteArray bytes = text.toLatin1() + QByteArrayLiteral("\r\n");
-    const bool written = file.write(bytes) == bytes.size();
-    file.close();
-    return written && file.error() == QFileDevice::NoError;
+    // Non-blocking open: a pipe without a reader in the file's place fails at once
+    // instead of holding up the window.
+    const int fd = ::open(QFile::encodeName(filePath).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    struct stat before {};
+    const bool regular = ::fstat(fd, &before) == 0 && S_ISREG(before.st_mode);
+    qint64 written = 0;
+    bool complete = writeAll(fd, bytes, written);
+    if (!complete && regular && written > 0) {
+        // Cut a half-written entry off again, unless someone else appended meanwhile.
+        struct stat after {};
+        if (::fstat(fd, &after) == 0 && after.st_size == before.st_size + written)
+            (void)::ftruncate(fd, before.st_size);
+    }
+    if (::close(fd) != 0)
+        complete = false;
+    return complete;
 }
 
 } // namespace vm
@@ -62,15 +137,19 @@ void WriteLogFile(const QString& text) {
 }
 
 std::optional<QString> MakeLogFolder() {
-    const QString path = vm::logFolder();
-    const QFileInfo entry(path);
+    const vm::LogFolderPlace place = vm::currentLogFolderPlace();
+    const QFileInfo entry(place.path);
     if (entry.exists() || entry.isSymLink())
         return std::nullopt;
+    const std::filesystem::path path = QFile::encodeName(place.path).toStdString();
     std::error_code error;
-    std::filesystem::create_directory(QFile::encodeName(path).toStdString(), error);
+    if (place.withParents)
+        std::filesystem::create_directories(path, error);
+    else
+        std::filesystem::create_directory(path, error);
     if (error)
         return QStringLiteral("Cannot create the log folder %1: %2")
-            .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(error.message()));
+            .arg(QDir::toNativeSeparators(place.path), QString::fromLocal8Bit(error.message()));
     return std::nullopt;
 }
 

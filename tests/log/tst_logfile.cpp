@@ -1,5 +1,7 @@
 #include "log/errorbox.h"
 #include "log/logfile.h"
+#include "log/logtest.h"
+#include "log/mounts.h"
 #include "log/startup.h"
 #include "log/timestamp.h"
 
@@ -11,29 +13,14 @@
 
 #include <unistd.h>
 
-namespace {
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return file.readAll();
-}
-
-void pinLocal(const QDate& date, const QTime& time) {
-    const QDateTime reading(date, time, Qt::LocalTime);
-    vm::setClock([reading] { return reading; });
-}
-} // namespace
+using vmtest::pinLocal;
+using vmtest::readAll;
 
 class LogFileTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void cleanup() {
-        vm::setClock({});
-        vm::setProgramFolder({});
-        vm::setErrorBoxHandler({});
-    }
+    void cleanup() { vmtest::resetLogOverrides(); }
 
     void fileName_data() {
         QTest::addColumn<QDate>("date");
@@ -88,6 +75,7 @@ private slots:
     }
     void writerFailures() {
         QFETCH(QString, setup);
+        vmtest::Mounts mounts;
         QTemporaryDir dir;
         vm::setProgramFolder(dir.path());
         pinLocal(QDate(2024, 3, 1), QTime(12, 0));
@@ -98,10 +86,14 @@ private slots:
         } else if (setup == QLatin1String("dirfile")) {
             QVERIFY(QDir().mkpath(log + QStringLiteral("/20240301.txt")));
         } else if (setup == QLatin1String("readonly")) {
-            if (::geteuid() == 0)
-                QSKIP("root writes into read-only folders; the hostile-input suite covers it");
             QVERIFY(QDir().mkpath(log));
-            QFile::setPermissions(log, QFile::ReadOwner | QFile::ExeOwner);
+            if (::geteuid() == 0) {
+                // Root writes through permission bits, so make the folder truly read-only.
+                VM_REQUIRE_MOUNTS();
+                QVERIFY2(mounts.readOnly(log), qPrintable(mounts.error()));
+            } else {
+                QFile::setPermissions(log, QFile::ReadOwner | QFile::ExeOwner);
+            }
         }
         basPing::WriteLogFile(QStringLiteral("lost"));
         QVERIFY(!QFile::exists(log + QStringLiteral("/20240301.txt")) ||
@@ -113,6 +105,65 @@ private slots:
         if (!QFile::exists(QStringLiteral("/dev/full")))
             QSKIP("no /dev/full on this system");
         QVERIFY(!vm::appendLogEntry(QStringLiteral("/dev/full"), QStringLiteral("lost")));
+    }
+
+    // Beside the program unless the program runs from the install tree's bin folder.
+    void logFolderPlace_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("installBin");
+        QTest::addColumn<QString>("dataHome");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("withParents");
+        QTest::newRow("build folder") << "/home/u/src/build"
+                                      << "/usr/local/bin"
+                                      << "/home/u/.local/share"
+                                      << "/home/u/src/build/Log" << false;
+        QTest::newRow("installed") << "/usr/local/bin"
+                                   << "/usr/local/bin"
+                                   << "/home/u/.local/share"
+                                   << "/home/u/.local/share/vm3870sim/Log" << true;
+        QTest::newRow("installed, trailing separators")
+            << "/usr/local/bin/"
+            << "/usr/local/bin"
+            << "/home/u/.local/share/"
+            << "/home/u/.local/share/vm3870sim/Log" << true;
+        QTest::newRow("other prefix's bin folder") << "/opt/vm/bin"
+                                                   << "/usr/local/bin"
+                                                   << "/home/u/.local/share"
+                                                   << "/opt/vm/bin/Log" << false;
+        QTest::newRow("no data folder known") << "/usr/local/bin"
+                                              << "/usr/local/bin"
+                                              << ""
+                                              << "/usr/local/bin/Log" << false;
+        QTest::newRow("no install folder") << "/usr/local/bin"
+                                           << ""
+                                           << "/home/u/.local/share"
+                                           << "/usr/local/bin/Log" << false;
+        QTest::newRow("similar name is another folder") << "/usr/local/bin2"
+                                                        << "/usr/local/bin"
+                                                        << "/d"
+                                                        << "/usr/local/bin2/Log" << false;
+    }
+    void logFolderPlace() {
+        QFETCH(QString, program);
+        QFETCH(QString, installBin);
+        QFETCH(QString, dataHome);
+        QFETCH(QString, path);
+        QFETCH(bool, withParents);
+        const vm::LogFolderPlace place = vm::logFolderPlace(program, installBin, dataHome);
+        QCOMPARE(place.path, path);
+        QCOMPARE(place.withParents, withParents);
+    }
+
+    // A link to the install folder is the install folder.
+    void installedThroughSymlink() {
+        QTemporaryDir dir;
+        const QString bin = dir.filePath(QStringLiteral("usr/bin"));
+        QVERIFY(QDir().mkpath(bin));
+        QVERIFY(QFile::link(bin, dir.filePath(QStringLiteral("bin"))));
+        const vm::LogFolderPlace place =
+            vm::logFolderPlace(dir.filePath(QStringLiteral("bin")), bin, QStringLiteral("/d"));
+        QCOMPARE(place.path, QStringLiteral("/d/vm3870sim/Log"));
     }
 
     void makeLogFolder_data() {
@@ -149,19 +200,14 @@ private slots:
             QVERIFY(plain.open(QIODevice::WriteOnly));
         }
         vm::setProgramFolder(notAFolder);
-        QStringList boxes;
-        vm::setErrorBoxHandler([&boxes](const QString& text) { boxes << text; });
-        bool windowMade = false;
-        const int status = basPing::Main([&windowMade] {
-            windowMade = true;
-            return std::make_unique<QWidget>();
-        });
-        QCOMPARE(status, 1);
-        QVERIFY(!windowMade);
-        QCOMPARE(boxes.size(), 1);
-        QVERIFY2(boxes.first().contains(QStringLiteral("program/Log")), qPrintable(boxes.first()));
+        const vmtest::StartupRun run = vmtest::runStartup();
+        QCOMPARE(run.status, 1);
+        QVERIFY(!run.windowMade);
+        QCOMPARE(run.boxes.size(), 1);
+        QVERIFY2(run.boxes.first().contains(QStringLiteral("program/Log")),
+                 qPrintable(run.boxes.first()));
     }
 };
 
-QTEST_MAIN(LogFileTest)
+VM_TEST_MAIN_WITH_MOUNTS(LogFileTest)
 #include "tst_logfile.moc"
