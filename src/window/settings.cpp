@@ -1,8 +1,11 @@
 #include "window/settings.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QStringList>
 #include <QVariant>
+
+#include <optional>
 
 namespace vm {
 
@@ -13,6 +16,28 @@ QSettings& store() {
     static QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
                               QString::fromLatin1(kSettingsApplication));
     return settings;
+}
+
+// The text after "key=" in the section's line of the settings file, as a person wrote it.
+// The store's own reader splits unquoted commas into a list and drops the blanks around
+// them; this keeps a hand-edited "1, 2" as it stands.
+std::optional<QString> rawFileValue(const QString& key) {
+    QFile file(store().fileName());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return std::nullopt;
+    const QByteArray header = QByteArray("[") + kSettingsSection + "]";
+    bool inSection = false;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (line.startsWith('[')) {
+            inSection = line == header;
+            continue;
+        }
+        const qsizetype equals = line.indexOf('=');
+        if (inSection && equals > 0 && line.left(equals).trimmed() == key.toUtf8())
+            return QString::fromUtf8(line.mid(equals + 1).trimmed());
+    }
+    return std::nullopt;
 }
 
 QString keyPath(const QString& key) {
@@ -28,7 +53,7 @@ QString GetSetting(const QString& key, const QString& defaultValue) {
         return defaultValue;
     // A hand-edited value with unquoted commas reads back as a list; keep it as one text.
     if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList().join(QLatin1Char(','));
+        return rawFileValue(key).value_or(value.toStringList().join(QLatin1Char(',')));
     return value.toString();
 }
 
