@@ -235,40 +235,54 @@ void frmSim_3870::buildControls() {
     cmdClear = b.button(Frame8, QStringLiteral("cmdClear"), "List Clear",
                         twipsRect(9540, 300, 1245, 375), 16, true);
 
-    // " DI ": six columns, caption label over value box.
-    Frame9 = b.frame(QStringLiteral("Frame9"), " DI ", twipsRect(0, 3480, 6975, 1005),
-                     kValueCaptionColor, makeFont("Gulim", 9, true));
+    // The value boxes stand in columns, a caption label over each box. Labels take no focus,
+    // so only the boxes' tab numbers matter.
     struct Column {
         int labelIndex;
         const char* caption;
-        int left;
-        int labelTab;
+        int labelLeft;
+        int boxLeft;
         int boxTab;
     };
-    const Column inputs[6] = {{0, "CH00", 240, 24, 22},  {1, "CH01", 1080, 23, 21},
-                              {6, "CH02", 1920, 41, 40}, {7, "CH03", 2760, 54, 51},
-                              {8, "CH04", 3600, 55, 52}, {9, "CH05", 4440, 56, 53}};
-    for (int k = 0; k < 6; ++k) {
-        const Column& c = inputs[k];
-        lbsCH_Input[c.labelIndex] = b.label(Frame9, arrayName("lbsCH_Input", c.labelIndex),
-                                            c.caption, twipsRect(c.left, 240, 480, 225));
-        txt_Input[k] =
-            b.valueBox(Frame9, arrayName("txt_Input", k), twipsRect(c.left, 480, 800, 360),
-                       c.boxTab, valueFont, kChannelTextColor, Qt::AlignCenter, true);
-    }
+    struct ColumnStyle {
+        int labelWidth;
+        int boxTop, boxWidth, boxHeight;
+        quint32 textColor;
+        Qt::Alignment alignment;
+        bool readOnly;
+    };
+    const auto columns = [&](QGroupBox* box, const char* boxName, const auto& table,
+                             const ColumnStyle& style, auto& boxes) {
+        for (std::size_t k = 0; k < std::size(table); ++k) {
+            const Column& c = table[k];
+            lbsCH_Input[c.labelIndex] =
+                b.label(box, arrayName("lbsCH_Input", c.labelIndex), c.caption,
+                        twipsRect(c.labelLeft, 240, style.labelWidth, 225));
+            boxes[k] =
+                b.valueBox(box, arrayName(boxName, int(k)),
+                           twipsRect(c.boxLeft, style.boxTop, style.boxWidth, style.boxHeight),
+                           c.boxTab, valueFont, style.textColor, style.alignment, style.readOnly);
+        }
+    };
+    const ColumnStyle channel{480, 480, 800, 360, kChannelTextColor, Qt::AlignCenter, true};
+    const ColumnStyle number{
+        810, 480, 1275, 330, kNumberTextColor, Qt::AlignRight | Qt::AlignVCenter, false};
 
-    // " DO": two columns, value boxes a little lower.
+    // " DI ": six inputs.
+    Frame9 = b.frame(QStringLiteral("Frame9"), " DI ", twipsRect(0, 3480, 6975, 1005),
+                     kValueCaptionColor, makeFont("Gulim", 9, true));
+    const Column inputs[6] = {{0, "CH00", 240, 240, 22},   {1, "CH01", 1080, 1080, 21},
+                              {6, "CH02", 1920, 1920, 40}, {7, "CH03", 2760, 2760, 51},
+                              {8, "CH04", 3600, 3600, 52}, {9, "CH05", 4440, 4440, 53}};
+    columns(Frame9, "txt_Input", inputs, channel, txt_Input);
+
+    // " DO": two outputs, their boxes a little lower.
     Frame11[0] = b.frame(arrayName("Frame11", 0), " DO", twipsRect(7080, 3480, 2175, 1005),
                          kValueCaptionColor, captionFont);
-    const Column outputs[2] = {{15, "CH00", 120, 19, 18}, {4, "CH01", 960, 43, 42}};
-    for (int k = 0; k < 2; ++k) {
-        const Column& c = outputs[k];
-        lbsCH_Input[c.labelIndex] = b.label(Frame11[0], arrayName("lbsCH_Input", c.labelIndex),
-                                            c.caption, twipsRect(c.left, 240, 480, 225));
-        txt_Output[k] =
-            b.valueBox(Frame11[0], arrayName("txt_Output", k), twipsRect(c.left, 500, 800, 360),
-                       c.boxTab, valueFont, kChannelTextColor, Qt::AlignCenter, true);
-    }
+    const Column outputs[2] = {{15, "CH00", 120, 120, 18}, {4, "CH01", 960, 960, 42}};
+    ColumnStyle output = channel;
+    output.boxTop = 500;
+    columns(Frame11[0], "txt_Output", outputs, output, txt_Output);
 
     // "CheckSum": window font and colours, left-aligned.
     Frame11[1] = b.frame(arrayName("Frame11", 1), "CheckSum", twipsRect(9360, 3480, 1665, 1005),
@@ -279,42 +293,22 @@ void frmSim_3870::buildControls() {
         b.text(Frame11[1], QStringLiteral("txt_CheckSum"), twipsRect(120, 480, 1215, 375), 80);
 
     // " Counter " and "GapTime": six columns each, right-aligned numbers.
-    struct NumberColumn {
-        int labelIndex;
-        const char* caption;
-        int labelLeft;
-        int boxLeft;
-        int labelTab;
-        int boxTab;
-    };
     Frame5[0] = b.frame(arrayName("Frame5", 0), " Counter ", twipsRect(0, 4560, 10995, 1005),
                         kValueCaptionColor, captionFont);
-    const NumberColumn counters[6] = {
-        {2, "Counter 0", 240, 240, 38, 36},    {3, "Counter 1", 1560, 1680, 39, 37},
-        {5, "Counter 2", 2880, 2880, 45, 44},  {10, "Counter 3", 4200, 4200, 60, 57},
-        {11, "Counter 4", 5520, 5520, 61, 58}, {12, "Counter 5", 6840, 6840, 62, 59}};
-    for (int i = 0; i < 6; ++i) {
-        const NumberColumn& c = counters[i];
-        lbsCH_Input[c.labelIndex] = b.label(Frame5[0], arrayName("lbsCH_Input", c.labelIndex),
-                                            c.caption, twipsRect(c.labelLeft, 240, 810, 225));
-        txtCounter[i] = b.valueBox(Frame5[0], arrayName("txtCounter", i),
-                                   twipsRect(c.boxLeft, 480, 1275, 330), c.boxTab, valueFont,
-                                   kNumberTextColor, Qt::AlignRight | Qt::AlignVCenter, false);
-    }
+    const Column counters[6] = {
+        {2, "Counter 0", 240, 240, 36},    {3, "Counter 1", 1560, 1680, 37},
+        {5, "Counter 2", 2880, 2880, 44},  {10, "Counter 3", 4200, 4200, 57},
+        {11, "Counter 4", 5520, 5520, 58}, {12, "Counter 5", 6840, 6840, 59}};
+    columns(Frame5[0], "txtCounter", counters, number, txtCounter);
+
     Frame5[1] = b.frame(arrayName("Frame5", 1), "GapTime", twipsRect(0, 5640, 10995, 1005),
                         kValueCaptionColor, captionFont);
-    const NumberColumn gaps[6] = {
-        {19, "GapTime 0", 240, 240, 77, 71},   {18, "GapTime 1", 1560, 1560, 76, 70},
-        {17, "GapTime 2", 2880, 2880, 75, 69}, {16, "GapTime 3", 4200, 4200, 74, 68},
-        {14, "GapTime 4", 5520, 5520, 73, 67}, {13, "GapTime 5", 6840, 6840, 72, 66}};
-    for (int i = 0; i < 6; ++i) {
-        const NumberColumn& c = gaps[i];
-        lbsCH_Input[c.labelIndex] = b.label(Frame5[1], arrayName("lbsCH_Input", c.labelIndex),
-                                            c.caption, twipsRect(c.labelLeft, 240, 915, 225));
-        txtGapTime[i] = b.valueBox(Frame5[1], arrayName("txtGapTime", i),
-                                   twipsRect(c.boxLeft, 480, 1275, 330), c.boxTab, valueFont,
-                                   kNumberTextColor, Qt::AlignRight | Qt::AlignVCenter, false);
-    }
+    const Column gaps[6] = {{19, "GapTime 0", 240, 240, 71},   {18, "GapTime 1", 1560, 1560, 70},
+                            {17, "GapTime 2", 2880, 2880, 69}, {16, "GapTime 3", 4200, 4200, 68},
+                            {14, "GapTime 4", 5520, 5520, 67}, {13, "GapTime 5", 6840, 6840, 66}};
+    ColumnStyle gap = number;
+    gap.labelWidth = 915;
+    columns(Frame5[1], "txtGapTime", gaps, gap, txtGapTime);
 
     // The log list: fixed-pitch lines, one per entry.
     List1 = new QListWidget(this);
