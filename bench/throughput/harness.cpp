@@ -29,17 +29,6 @@ namespace vm::bench {
 
 namespace {
 
-qint64 statusKb(const QByteArray& key) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
 // Runs the event loop until `done` or the deadline.
 bool waitFor(const std::function<bool()>& done, int ms) {
     const QDeadlineTimer deadline(ms);
@@ -79,14 +68,6 @@ double setUpProgram(const QString& description, double defaultSeconds) {
         return -1;
     }
     return value;
-}
-
-qint64 residentKb() {
-    return statusKb("VmRSS:");
-}
-
-qint64 peakResidentKb() {
-    return statusKb("VmHWM:");
 }
 
 double cpuSeconds() {

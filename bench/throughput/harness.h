@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/emulator.h"
+#include "support/memory.h"
 #include "window/frmSim_3870.h"
 
 #include <QByteArrayList>
@@ -21,10 +22,11 @@ void useOffscreenPlatform();
 // waiting for a user. Returns the seconds, or a negative value after printing the usage.
 double setUpProgram(const QString& description, double defaultSeconds);
 
-// Memory and processor figures of this process, read from the system.
-qint64 residentKb();     // VmRSS
-qint64 peakResidentKb(); // VmHWM
-double cpuSeconds();     // user + system time so far
+using vm::test::peakResidentKb;
+using vm::test::residentKb;
+
+// User and system processor time of this process so far, in seconds.
+double cpuSeconds();
 
 // The real window, offscreen, repeating Send against the module emulator with "List + File"
 // chosen, its log folder in a temporary program folder. Counts every line the window's log
