@@ -3,6 +3,7 @@
 #include "link/device_link.h"
 #include "log/errorbox.h"
 #include "log/logfile.h"
+#include "support/program_folder.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -17,7 +18,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -47,7 +47,6 @@ void useOffscreenPlatform() {
 }
 
 double setUpProgram(const QString& description, double defaultSeconds) {
-    QStandardPaths::setTestModeEnabled(true);
     vm::setErrorBoxHandler(
         [](const QString& text) { std::fprintf(stderr, "error box: %s\n", qPrintable(text)); });
     QCommandLineParser parser;
@@ -84,11 +83,10 @@ WindowRun::~WindowRun() {
 }
 
 bool WindowRun::start(const QString& intervalText) {
-    if (!programFolder_.isValid() || !QDir(programFolder_.path()).mkdir(QStringLiteral("Log"))) {
+    if (!vm::test::useTemporaryProgramFolder(programFolder_)) {
         std::fprintf(stderr, "cannot make a temporary program folder\n");
         return false;
     }
-    vm::setProgramFolder(programFolder_.path());
     emu_.outputFile = programFolder_.filePath(QStringLiteral("emulator.txt"));
     if (!emu_.startOnToolPort({QStringLiteral("--frame"), QStringLiteral("34")})) {
         std::fprintf(stderr, "cannot start the emulator %s\n",

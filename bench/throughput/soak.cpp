@@ -59,6 +59,14 @@ int main(int argc, char* argv[]) {
         }
     }
     const bool framesMatch = firstDifference < 0;
+    // Where they differ: are the filed frames still the emulator's in order, only with some
+    // left out? Replies that reached the window together form one arrival of the wrong length.
+    qsizetype matched = 0;
+    for (qsizetype i = 0; i < sent.size() && matched < filed.size(); ++i) {
+        if (sent[i] == filed[matched])
+            ++matched;
+    }
+    const bool inOrderSubset = matched == filed.size();
     const bool memoryFlat = maxKb - minKb <= kFlatKb;
 
     std::printf("run              %.1f s at 0.01 s, List + File\n", elapsed);
@@ -73,10 +81,15 @@ int main(int argc, char* argv[]) {
                 run.emulatorCpuSeconds());
     std::printf("RSS after %d s   %lld to %lld kB (spread %lld kB, allowed %lld), peak %lld kB\n",
                 warmUp, minKb, maxKb, maxKb - minKb, kFlatKb, vm::bench::peakResidentKb());
-    if (!framesMatch)
+    if (!framesMatch) {
         std::printf("MISMATCH at frame %lld: emulator \"%s\", file \"%s\"\n",
                     qint64(firstDifference), qPrintable(sent.value(firstDifference)),
                     qPrintable(filed.value(firstDifference)));
+        std::printf("                 the file %s the emulator's frames in order with %lld left "
+                    "out; %lld arrivals were of a wrong length (replies read together)\n",
+                    inOrderSubset ? "holds" : "does NOT hold", qint64(sent.size() - filed.size()),
+                    run.wrongLengthLines);
+    }
     if (!memoryFlat)
         std::printf("MEMORY GREW by more than %lld kB after the warm-up\n", kFlatKb);
     std::printf("%s\n", framesMatch && memoryFlat ? "soak passed" : "soak FAILED");

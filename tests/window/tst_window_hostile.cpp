@@ -11,10 +11,10 @@
 #include "log/loglist.h"
 #include "support/emulator.h"
 #include "support/memory.h"
+#include "support/program_folder.h"
 #include "window/frmSim_3870.h"
 
 #include <QComboBox>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QLineEdit>
@@ -24,7 +24,6 @@
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -205,10 +204,7 @@ class WindowHostileTest : public QObject {
 
 private slots:
     void initTestCase() {
-        QStandardPaths::setTestModeEnabled(true);
-        QVERIFY(programFolder_.isValid());
-        vm::setProgramFolder(programFolder_.path());
-        QVERIFY(QDir(programFolder_.path()).mkdir(QStringLiteral("Log")));
+        QVERIFY(vm::test::useTemporaryProgramFolder(programFolder_));
         vm::setErrorBoxHandler([this](const QString& text) { errorBoxes_ << text; });
         connect(&heartbeat_, &QTimer::timeout, this,
                 [this] { longestGapMs_ = std::max(longestGapMs_, sinceBeat_.restart()); });
