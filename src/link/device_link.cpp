@@ -209,6 +209,11 @@ void DeviceLink::armRepeat() {
                 .arg(text));
         return;
     }
+    // A tick leaves a timer that already runs with this period alone: restarting it would
+    // count the period from the end of the handler, so every cycle would take the period plus
+    // the handler's time and a short period could never be kept.
+    if (m_inTick && SendTimer->isActive() && SendTimer->interval() == int(periodMs))
+        return;
     SendTimer->setInterval(int(periodMs));
     SendTimer->start();
 }
@@ -243,7 +248,9 @@ void DeviceLink::cmdEnd_Click() {
 }
 
 void DeviceLink::SendTimer_Timer() {
+    m_inTick = true;
     cmdSend_Click();
+    m_inTick = false;
 }
 
 void DeviceLink::shutdown() {

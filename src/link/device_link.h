@@ -52,6 +52,7 @@ private:
     void connectFailed(const QString& description);
 
     LinkView m_view;
+    bool m_inTick = false; // SendTimer_Timer is running the Send operation
 };
 
 } // namespace vm

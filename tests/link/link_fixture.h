@@ -1,35 +1,12 @@
 #pragma once
 
-#include "link/link_view.h"
+#include "support/link_widgets.h"
 
 #include <QByteArray>
-#include <QGroupBox>
 #include <QList>
 #include <QPointer>
-#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QWidget>
-
-#include <functional>
-#include <memory>
-
-// The controls of a LinkView on plain widgets, in the window's initial states, with the
-// option buttons grouped as in the window and a log list that records its lines.
-class LinkFixture {
-public:
-    LinkFixture();
-
-    QWidget root;
-    vm::LinkView view{};
-    QStringList lines;
-    // Replaces the log list when set, for tests of failing additions.
-    std::function<void(const QString&)> addLogOverride;
-
-    void setDestination(const QString& host, const QString& port);
-    // Lines whose text after the 14-character stamp begins with the given text.
-    int countLines(const QString& afterStamp) const;
-};
 
 // A module on loopback: accepts connections and keeps what each one received.
 class FakeModule : public QObject {

@@ -2,8 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QHostAddress>
 #include <QRegularExpression>
+#include <QThread>
+
+#include <algorithm>
 
 namespace vm::test {
 
@@ -14,6 +18,17 @@ bool waitUntil(const std::function<bool()>& done, const std::function<bool(int)>
             return done();
     }
     return true;
+}
+
+bool tryToolPorts(int attempts, const std::function<bool(quint16)>& tryPort) {
+    constexpr int kFirst = 20000;
+    constexpr int kCount = 12000;
+    const int start = int(QCoreApplication::applicationPid() * 7919 % kCount);
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (tryPort(quint16(kFirst + (start + attempt * 37) % kCount)))
+            return true;
+    }
+    return false;
 }
 
 QString emulatorPath() {
@@ -29,6 +44,8 @@ EmulatorProcess::~EmulatorProcess() {
 
 bool EmulatorProcess::startListening(const QString& listen, const QStringList& args) {
     out_.clear();
+    if (!outputFile.isEmpty())
+        process.setStandardOutputFile(outputFile, QIODevice::Truncate);
     process.start(emulatorPath(), QStringList{QStringLiteral("--listen"), listen} + args);
     static const QRegularExpression listening(QStringLiteral(R"(listening on 127\.0\.0\.1:(\d+))"));
     if (!waitForOutput([](const QString& out) { return listening.match(out).hasMatch(); })) {
@@ -44,25 +61,30 @@ bool EmulatorProcess::start(const QStringList& args) {
 }
 
 bool EmulatorProcess::startOnToolPort(const QStringList& args) {
-    constexpr int kFirst = 20000;
-    constexpr int kCount = 12000;
-    const int start = int(QCoreApplication::applicationPid() * 7919 % kCount);
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        const int candidate = kFirst + (start + attempt * 37) % kCount;
-        if (startListening(QStringLiteral("127.0.0.1:%1").arg(candidate), args))
-            return true;
-    }
-    return false;
+    return tryToolPorts(20, [&](quint16 candidate) {
+        return startListening(QStringLiteral("127.0.0.1:%1").arg(candidate), args);
+    });
 }
 
 QString EmulatorProcess::output() {
-    out_ += process.readAllStandardOutput();
+    if (outputFile.isEmpty()) {
+        out_ += process.readAllStandardOutput();
+    } else {
+        QFile file(outputFile);
+        out_ = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
     return QString::fromLocal8Bit(out_);
 }
 
 bool EmulatorProcess::waitForOutput(const std::function<bool(const QString&)>& test) {
     return waitUntil([&] { return test(output()); },
-                     [&](int ms) { return process.waitForReadyRead(ms); });
+                     [&](int ms) {
+                         if (outputFile.isEmpty())
+                             return process.waitForReadyRead(ms);
+                         // A file gives no notice of new lines: look again shortly.
+                         QThread::msleep(quint64(std::min(ms, 20)));
+                         return process.state() == QProcess::Running;
+                     });
 }
 
 bool EmulatorProcess::waitForOutput(const QString& needle) {

@@ -17,6 +17,11 @@ inline constexpr int kWaitMs = 5000;
 // returning true.
 bool waitUntil(const std::function<bool()>& done, const std::function<bool(int)>& more);
 
+// Calls `tryPort` with loopback ports the tool can use (20000 to 31999, at most 32767),
+// from a start that differs between processes, until it returns true or `attempts` ports
+// were tried. Returns whether one was taken.
+bool tryToolPorts(int attempts, const std::function<bool(quint16)>& tryPort);
+
 // Where the build put the vm3870emu program.
 QString emulatorPath();
 
@@ -41,6 +46,9 @@ public:
 
     QProcess process;
     quint16 port = 0;
+    // When set before a start, the program's standard output goes to this file instead of
+    // a pipe, so that a long run keeps none of it in this process; output() reads the file.
+    QString outputFile;
 
 private:
     bool startListening(const QString& listen, const QStringList& args);

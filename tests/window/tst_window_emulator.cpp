@@ -3,6 +3,7 @@
 
 #include "log/logfile.h"
 #include "support/emulator.h"
+#include "support/program_folder.h"
 #include "window/frmSim_3870.h"
 
 #include <QComboBox>
@@ -54,12 +55,7 @@ class WindowEmulatorTest : public QObject {
     }
 
 private slots:
-    void initTestCase() {
-        QStandardPaths::setTestModeEnabled(true);
-        QVERIFY(programFolder_.isValid());
-        vm::setProgramFolder(programFolder_.path());
-        QVERIFY(QDir(programFolder_.path()).mkdir(QStringLiteral("Log")));
-    }
+    void initTestCase() { QVERIFY(vm::test::useTemporaryProgramFolder(programFolder_)); }
     void cleanup() {
         window_.reset();
         emu_.reset();

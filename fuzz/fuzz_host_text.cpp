@@ -1,0 +1,46 @@
+// The host text as the connect and the ping probe read it: the connect refuses it before any
+// socket work exactly when it is empty or holds blanks or control characters; the probe looks
+// up the text without its surrounding blanks, cut to 64 characters, and names the whole text
+// in its unknown-host line. The look-up is replaced, so nothing leaves this process.
+
+#include "fuzz_text.h"
+#include "link/parsers.h"
+#include "ping/probe.h"
+
+#include <algorithm>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using vm::fuzz::check;
+    const QString text = vm::fuzz::textFrom(data, size);
+
+    // What the connect lets through reaches the socket: never empty, never with a blank,
+    // a line break or another control character in it.
+    if (const auto problem = vm::hostProblem(text)) {
+        check(!problem->isEmpty(), "a refusal has its message", text);
+    } else {
+        check(!text.isEmpty(), "an empty host is refused", text);
+        check(std::none_of(text.begin(), text.end(),
+                           [](QChar c) { return c.isSpace() || c.unicode() < 0x20; }),
+              "no blank or control character reaches the socket", text);
+    }
+
+    const QString name = vm::lookupName(text);
+    check(name.size() <= vm::kLookupNameLength, "look-up name at most 64 characters", text);
+    check(!name.startsWith(u' '), "look-up name without leading blanks", text);
+    check(name.size() == vm::kLookupNameLength || !name.endsWith(u' '),
+          "an uncut look-up name has no trailing blank", text);
+    check(text.contains(name), "look-up name is part of the text", text);
+
+    QString looked;
+    int lookups = 0;
+    vm::ProbeSetup setup;
+    setup.resolve = [&](const QString& asked) -> std::optional<vm::Ipv4Address> {
+        looked = asked;
+        ++lookups;
+        return std::nullopt;
+    };
+    const QString line = vm::pingResultLine(text, setup);
+    check(lookups == 1 && looked == name, "one look-up of the look-up name", text);
+    check(line == vm::unknownHostLine(text), "unknown host line names the text", text);
+    return 0;
+}

@@ -1,0 +1,382 @@
+// The whole tool against a module that misbehaves: arrivals of every length and content,
+// a flood as fast as loopback goes, frames split and merged, connections reset in the middle
+// of a frame and of a write. The window must never crash, never stop turning its event loop
+// for long, keep its memory and its log list bounded, and log exactly what arrived.
+
+#include "link/decoder.h"
+#include "link/device_link.h"
+#include "link/winsock.h"
+#include "log/errorbox.h"
+#include "log/logfile.h"
+#include "log/loglist.h"
+#include "support/emulator.h"
+#include "support/memory.h"
+#include "support/program_folder.h"
+#include "window/frmSim_3870.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+// The longest the window's thread may go without turning its event loop: the Send
+// operation's connect wait of 1000 ms is the only block it has, plus a margin.
+constexpr qint64 kMaxGapMs = 1500;
+
+// A module on loopback in a thread of its own, so that its floods and resets never wait on
+// the window's event loop, nor the window on them.
+class HostileModule {
+public:
+    HostileModule() {
+        worker_.moveToThread(&thread_);
+        thread_.start();
+        run([this] {
+            server_ = new QTcpServer(&worker_);
+            vm::test::tryToolPorts(200, [this](quint16 candidate) {
+                return server_->listen(QHostAddress::LocalHost, candidate);
+            });
+            QObject::connect(server_, &QTcpServer::newConnection, &worker_, [this] {
+                while (QTcpSocket* socket = server_->nextPendingConnection()) {
+                    client_ = socket;
+                    QObject::connect(socket, &QTcpSocket::readyRead, &worker_, [this, socket] {
+                        socket->readAll();
+                        if (resetOnRequest_)
+                            resetConnection();
+                    });
+                }
+            });
+            port_ = server_->serverPort();
+        });
+    }
+    ~HostileModule() {
+        run([this] { delete server_; });
+        thread_.quit();
+        thread_.wait();
+    }
+
+    quint16 port() const { return port_; }
+    bool connected() {
+        bool up = false;
+        run([&] { up = client_ && client_->state() == QAbstractSocket::ConnectedState; });
+        return up;
+    }
+    void write(const QByteArray& bytes) {
+        post([this, bytes] { client_->write(bytes); });
+    }
+    // Random bytes for the given time, as fast as the connection takes them; floodDone()
+    // turns true after, with floodBytes() the count written.
+    void startFlood(int ms) {
+        post([this, ms] {
+            QByteArray chunk(64 * 1024, '\0');
+            QElapsedTimer clock;
+            clock.start();
+            qint64 total = 0;
+            while (clock.elapsed() < ms && client_) {
+                QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(chunk.data()),
+                                                      chunk.size() / 4);
+                total += client_->write(chunk);
+                while (client_ && client_->bytesToWrite() > (1 << 20))
+                    client_->waitForBytesWritten(50);
+            }
+            while (client_ && client_->bytesToWrite() > 0 && clock.elapsed() < ms + 5000)
+                client_->waitForBytesWritten(50);
+            floodBytes_ = total;
+            floodDone_ = true;
+        });
+    }
+    bool floodDone() const { return floodDone_; }
+    qint64 floodBytes() const { return floodBytes_; }
+    // Writes the bytes, then resets the connection at once, whatever is still unsent or
+    // unread.
+    void writeThenReset(const QByteArray& bytes) {
+        post([this, bytes] {
+            client_->write(bytes);
+            client_->flush();
+            resetConnection();
+        });
+    }
+    void setResetOnRequest(bool on) {
+        run([&] { resetOnRequest_ = on; });
+    }
+
+private:
+    template <typename F> void run(F&& f) {
+        QMetaObject::invokeMethod(&worker_, std::forward<F>(f), Qt::BlockingQueuedConnection);
+    }
+    // For work that needs the window to read meanwhile: returns at once.
+    template <typename F> void post(F&& f) {
+        QMetaObject::invokeMethod(&worker_, std::forward<F>(f), Qt::QueuedConnection);
+    }
+    // A lingering time of zero makes the close a reset (RST) instead of an orderly end.
+    void resetConnection() {
+        if (!client_)
+            return;
+        const linger reset{1, 0};
+        ::setsockopt(int(client_->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        client_->abort();
+        client_->deleteLater();
+    }
+
+    QThread thread_;
+    QObject worker_;
+    QTcpServer* server_ = nullptr;
+    QPointer<QTcpSocket> client_;
+    bool resetOnRequest_ = false;
+    quint16 port_ = 0;
+    std::atomic<bool> floodDone_ = false;
+    std::atomic<qint64> floodBytes_ = 0;
+};
+
+} // namespace
+
+class WindowHostileTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir programFolder_;
+    std::unique_ptr<frmSim_3870> window_;
+    std::unique_ptr<QSignalSpy> arrivals_;
+    QStringList added_; // every line the log list received, past its limit too
+    QStringList errorBoxes_;
+    QTimer heartbeat_;
+    QElapsedTimer sinceBeat_;
+    qint64 longestGapMs_ = 0;
+
+    void open(quint16 port) {
+        window_ = std::make_unique<frmSim_3870>();
+        connect(window_->List1->model(), &QAbstractItemModel::rowsInserted, this,
+                [this](const QModelIndex&, int first, int last) {
+                    for (int row = first; row <= last; ++row)
+                        added_ << window_->List1->item(row)->text();
+                });
+        arrivals_ =
+            std::make_unique<QSignalSpy>(window_->link->Winsock1, &vm::Winsock::DataArrival);
+        window_->txtDestIP->setText(QStringLiteral("127.0.0.1"));
+        window_->txtDestPort->setText(QString::number(port));
+        window_->show();
+    }
+    void connectWindow(HostileModule& module) {
+        window_->cmdConnect->click();
+        QTRY_VERIFY(module.connected() && window_->cmdDisconnect->isEnabled());
+    }
+    qsizetype stampedCount(const QString& text) const {
+        return std::count_if(added_.begin(), added_.end(),
+                             [&](const QString& line) { return line.mid(14) == text; });
+    }
+    qint64 arrivedBytes() const {
+        qint64 sum = 0;
+        for (const QList<QVariant>& arrival : *arrivals_)
+            sum += arrival.at(0).toLongLong();
+        return sum;
+    }
+    // The lines the decoder owes for the arrivals from `first` on, given the bytes they held.
+    QStringList linesFor(qsizetype first, const QByteArray& bytes) const {
+        QStringList lines;
+        qsizetype offset = 0;
+        for (qsizetype i = first; i < arrivals_->size(); ++i) {
+            const auto n = qsizetype(arrivals_->at(i).at(0).toLongLong());
+            const QByteArray piece = bytes.mid(offset, n);
+            offset += n;
+            if (vm::isStatusFrameLength(n))
+                lines << QStringLiteral(" RECV : ") + QString::fromLatin1(piece.toHex().toUpper());
+            else if (n > 1)
+                lines << vm::wrongLengthLine(n);
+        }
+        return lines;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(vm::test::useTemporaryProgramFolder(programFolder_));
+        vm::setErrorBoxHandler([this](const QString& text) { errorBoxes_ << text; });
+        connect(&heartbeat_, &QTimer::timeout, this,
+                [this] { longestGapMs_ = std::max(longestGapMs_, sinceBeat_.restart()); });
+    }
+    void init() {
+        added_.clear();
+        longestGapMs_ = 0;
+        sinceBeat_.start();
+        heartbeat_.start(10);
+    }
+    void cleanup() {
+        heartbeat_.stop();
+        arrivals_.reset();
+        window_.reset();
+        QVERIFY2(longestGapMs_ < kMaxGapMs,
+                 qPrintable(QStringLiteral("event loop stood still %1 ms").arg(longestGapMs_)));
+        QVERIFY2(errorBoxes_.isEmpty(), qPrintable(errorBoxes_.join(u'\n')));
+    }
+
+    // Each write of random bytes, of every length up to 2 KiB and then of lengths spread up
+    // to 64 KiB, gives for each piece that arrives exactly the line of its length, or the
+    // RECV line with its bytes; a single byte gives nothing.
+    void arrivalsOfAnyLengthAndContent() {
+        HostileModule module;
+        open(module.port());
+        connectWindow(module);
+        QList<int> lengths;
+        for (int n = 0; n <= 2048; ++n)
+            lengths << n;
+        for (int n = 2048 + 509; n < 65536; n += 509)
+            lengths << n;
+        lengths << 65535 << 65536;
+        auto* random = QRandomGenerator::global();
+        for (const int n : lengths) {
+            QByteArray bytes(n, '\0');
+            for (char& byte : bytes)
+                byte = char(random->bounded(256));
+            const qsizetype firstArrival = arrivals_->size();
+            const qsizetype firstLine = added_.size();
+            const qint64 before = arrivedBytes();
+            module.write(bytes);
+            QVERIFY(vm::test::waitUntil([&] { return arrivedBytes() - before == n; },
+                                        [](int) {
+                                            QCoreApplication::processEvents(
+                                                QEventLoop::WaitForMoreEvents);
+                                            return true;
+                                        }));
+            QStringList logged;
+            for (qsizetype i = firstLine; i < added_.size(); ++i)
+                logged << (added_[i].startsWith(u'[') ? added_[i].mid(14) : added_[i]);
+            QCOMPARE(logged, linesFor(firstArrival, bytes));
+        }
+        QCOMPARE(window_->List1->count(), vm::kLogListLimit + 1);
+    }
+
+    // Frames split and merged by the emulator's fault modes, and the emulator's own random
+    // replies: each arrival is logged on its own; Repeat goes on through the module's closes.
+    void emulatorFaultModes_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("merged") << QStringList{"--merge"}
+                                << "Different responce data length : 68 Bytes";
+        QTest::newRow("split") << QStringList{"--split", "21", "--split-delay", "30"}
+                               << "Different responce data length : 21 Bytes";
+        QTest::newRow("random") << QStringList{"--garbage", "61"}
+                                << "Different responce data length : 61 Bytes";
+        QTest::newRow("closes") << QStringList{"--close-after", "2"} << " Socket Closed!!";
+    }
+    void emulatorFaultModes() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, expected);
+        vm::test::EmulatorProcess emulator;
+        QVERIFY(emulator.startOnToolPort(args));
+        open(emulator.port);
+        window_->optInterval[1]->click();
+        window_->cboTime->setEditText(QStringLiteral("0.1"));
+        window_->cmdSend->click();
+        QTRY_VERIFY(std::count_if(added_.begin(), added_.end(), [&](const QString& line) {
+                        return line == expected || line.mid(14) == expected;
+                    }) >= 3);
+        window_->cmdEnd->click();
+        QVERIFY(stampedCount(QStringLiteral(" Socket Connected!!")) >= 1);
+    }
+
+    // Random bytes as fast as loopback carries them: the event loop keeps turning, every byte
+    // is read, memory stays bounded and the log list keeps its 1001 lines.
+    void flood() {
+        HostileModule module;
+        open(module.port());
+        connectWindow(module);
+        while (window_->List1->count() <= vm::kLogListLimit)
+            window_->AddLog(QStringLiteral("before the flood"));
+        const qint64 before = vm::test::residentKb();
+        module.startFlood(2000);
+        QTRY_VERIFY_WITH_TIMEOUT(module.floodDone(), 10000);
+        const qint64 sent = module.floodBytes();
+        QTRY_COMPARE_WITH_TIMEOUT(arrivedBytes(), sent, 10000);
+        const qint64 grownKb = vm::test::residentKb() - before;
+        qInfo("flood: %lld MB in %lld arrivals, RSS grew %lld kB, longest gap %lld ms", sent >> 20,
+              qint64(arrivals_->size()), grownKb, longestGapMs_);
+        QVERIFY(sent > (16 << 20));
+        QVERIFY2(grownKb < 64 * 1024, qPrintable(QString::number(grownKb)));
+        QCOMPARE(window_->List1->count(), vm::kLogListLimit + 1);
+        QCOMPARE(window_->List1->currentItem()->text(), added_.last());
+    }
+
+    // A reset in the middle of a frame or of a long write: what came is logged, the close
+    // is logged once, and the next Send connects again and decodes a whole frame.
+    void resetMidway_data() {
+        QTest::addColumn<int>("length");
+        QTest::newRow("mid-frame") << 20;
+        QTest::newRow("mid-write") << 4 * 1024 * 1024;
+    }
+    void resetMidway() {
+        QFETCH(int, length);
+        HostileModule module;
+        open(module.port());
+        connectWindow(module);
+        const QByteArray bytes(length, 'N');
+        module.writeThenReset(bytes);
+        QTRY_COMPARE(stampedCount(QStringLiteral(" Socket Closed!!")), 1);
+        QVERIFY(arrivedBytes() <= length);
+        QVERIFY(window_->cmdConnect->isEnabled() && !window_->cmdEnd->isEnabled());
+        const QStringList pieces = linesFor(0, bytes);
+        for (const QString& line : pieces)
+            QVERIFY(added_.contains(line));
+
+        window_->cmdSend->click();
+        QTRY_VERIFY(module.connected());
+        const QByteArray frame(34, '1');
+        module.write(frame);
+        QTRY_COMPARE(added_.last().mid(14),
+                     QStringLiteral(" RECV : ") + QString::fromLatin1(frame.toHex().toUpper()));
+    }
+
+    // The module resets the connection at each request while Repeat runs fast: the window
+    // logs every close, reconnects on the next ticks, and its thread never waits long.
+    void resetAtEveryRequest() {
+        HostileModule module;
+        module.setResetOnRequest(true);
+        open(module.port());
+        window_->optInterval[1]->click();
+        window_->cboTime->setEditText(QStringLiteral("0.01"));
+        window_->cmdSend->click();
+        QTRY_VERIFY(stampedCount(QStringLiteral(" Socket Closed!!")) >= 5);
+        window_->cmdEnd->click();
+        QVERIFY(stampedCount(QStringLiteral(" Socket Connected!!")) >= 5);
+    }
+
+    // A tick leaves its running timer alone, so that short periods keep their rhythm; a
+    // press of Send arms it anew. (A precise timer, so that its remaining time is not rounded;
+    // the event loop takes the clock for the timers when it turns, hence the short waits.)
+    void tickKeepsTheRepeatTimer() {
+        HostileModule module;
+        open(module.port());
+        connectWindow(module);
+        QTimer* timer = window_->link->SendTimer;
+        timer->setTimerType(Qt::PreciseTimer);
+        window_->optInterval[1]->click();
+        window_->cboTime->setEditText(QStringLiteral("10"));
+        window_->cmdSend->click();
+        QTest::qWait(100);
+        const int left = timer->remainingTime();
+        window_->link->SendTimer_Timer();
+        QTest::qWait(20);
+        QVERIFY(timer->isActive());
+        QVERIFY(timer->remainingTime() < left);
+        window_->cmdSend->click();
+        QTest::qWait(20);
+        QVERIFY(timer->remainingTime() > left);
+    }
+};
+
+QTEST_MAIN(WindowHostileTest)
+#include "tst_window_hostile.moc"
