@@ -4,6 +4,7 @@
 #include "log/errorbox.h"
 #include "log/logfile.h"
 #include "support/program_folder.h"
+#include "window/application.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -44,9 +45,11 @@ const QString kRecv = QStringLiteral(" RECV : ");
 void useOffscreenPlatform() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    vm::prepareApplication(); // the event loop the tool itself runs on
 }
 
 double setUpProgram(const QString& description, double defaultSeconds) {
+    vm::setUpApplication();
     vm::setErrorBoxHandler(
         [](const QString& text) { std::fprintf(stderr, "error box: %s\n", qPrintable(text)); });
     QCommandLineParser parser;

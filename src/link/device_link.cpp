@@ -64,6 +64,7 @@ DeviceLink::DeviceLink(const LinkView& view, QObject* parent)
     , m_view(view) {
     SendTimer->setObjectName(QStringLiteral("SendTimer"));
     SendTimer->setInterval(kRepeatStartPeriodMs);
+    SendTimer->setTimerType(Qt::PreciseTimer);
 
     connect(m_view.cmdConnect, &QPushButton::clicked, this, &DeviceLink::cmdConnect_Click);
     connect(m_view.cmdDisconnect, &QPushButton::clicked, this, &DeviceLink::cmdDisconnect_Click);

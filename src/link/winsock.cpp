@@ -68,7 +68,9 @@ void Winsock::Connect() {
     auto* socket = new QTcpSocket(this);
     socket->setProxy(QNetworkProxy::NoProxy); // the module is reached directly
     m_socket = socket;
-    connect(socket, &QTcpSocket::connected, this, [this] {
+    connect(socket, &QTcpSocket::connected, this, [this, socket] {
+        // Request frames are 4 bytes each and must leave at once, not wait to be merged.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_connectTimer.stop();
         m_connectedOnce = true;
         post([this] { emit ConnectEvent(); });

@@ -1,8 +1,53 @@
 #include "log/loglist.h"
 
+#include <QElapsedTimer>
 #include <QListWidget>
+#include <QTimer>
 
 namespace vm {
+
+namespace {
+
+// Lines that follow each other closer than this are painted together.
+constexpr int kRepaintGapMs = 50;
+
+// Keeps a list that takes lines faster than anyone can read them (Repeat at a millisecond
+// period adds two thousand a second) from repainting for every line: the lines go into the
+// list at once, but while they come in a burst the list is painted at most every
+// kRepaintGapMs. A line after a quiet spell is painted at once.
+class RepaintThrottle : public QObject {
+public:
+    explicit RepaintThrottle(QListWidget& list)
+        : QObject(&list)
+        , list_(list) {
+        setObjectName(QStringLiteral("vm_logRepaintThrottle"));
+        resume_.setSingleShot(true);
+        resume_.setInterval(kRepaintGapMs);
+        connect(&resume_, &QTimer::timeout, this, [this] { list_.setUpdatesEnabled(true); });
+    }
+
+    static RepaintThrottle& of(QListWidget& list) {
+        auto* throttle = list.findChild<RepaintThrottle*>(QStringLiteral("vm_logRepaintThrottle"),
+                                                          Qt::FindDirectChildrenOnly);
+        return throttle ? *throttle : *new RepaintThrottle(list);
+    }
+
+    void lineAdded() {
+        const bool burst = sinceLast_.isValid() && sinceLast_.elapsed() < kRepaintGapMs;
+        sinceLast_.start();
+        if (burst && !resume_.isActive()) {
+            list_.setUpdatesEnabled(false);
+            resume_.start();
+        }
+    }
+
+private:
+    QListWidget& list_;
+    QTimer resume_;
+    QElapsedTimer sinceLast_;
+};
+
+} // namespace
 
 void addLogLine(QListWidget& list, const QString& text) {
     while (list.count() > kLogListLimit)
@@ -11,6 +56,7 @@ void addLogLine(QListWidget& list, const QString& text) {
     const int newest = list.count() - 1;
     list.setCurrentRow(newest);
     list.scrollToItem(list.item(newest));
+    RepaintThrottle::of(list).lineAdded();
 }
 
 } // namespace vm

@@ -48,6 +48,20 @@ private slots:
         QCOMPARE(list.item(0)->text(), text);
     }
 
+    // A burst of lines is in the list at once, but painted together a moment later.
+    void burstIsPaintedTogether() {
+        QListWidget list;
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        vm::addLogLine(list, QStringLiteral("first"));
+        QVERIFY(list.updatesEnabled()); // a line after a quiet spell is painted at once
+        for (int i = 0; i < 50; ++i)
+            vm::addLogLine(list, QString::number(i));
+        QCOMPARE(list.count(), 51);
+        QCOMPARE(list.currentItem()->text(), QStringLiteral("49"));
+        QTRY_VERIFY_WITH_TIMEOUT(list.updatesEnabled(), 2000);
+    }
+
     void newestScrolledIntoView() {
         QListWidget list;
         list.resize(200, 100);

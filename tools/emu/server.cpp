@@ -187,8 +187,11 @@ Server::Server(const Options& options, Device::Clock clock, LineSink sink, QObje
     , shared_(
           std::make_shared<Shared>(Shared{options, Device(std::move(clock)), std::move(sink)})) {
     connect(tcp_, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket* socket = tcp_->nextPendingConnection())
+        while (QTcpSocket* socket = tcp_->nextPendingConnection()) {
+            // A module answers each request at once; small replies must not wait to be merged.
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             new Client(socket, ++lastClientId_, shared_, this);
+        }
     });
 }
 

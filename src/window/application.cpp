@@ -1,0 +1,25 @@
+#include "window/application.h"
+
+#include "window/fonts.h"
+
+#include <QApplication>
+#include <QIcon>
+
+namespace vm {
+
+void prepareApplication() {
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+}
+
+void setUpApplication() {
+    QApplication::setApplicationName(QStringLiteral("vm3870sim"));
+    QApplication::setDesktopFileName(QStringLiteral("vm3870sim"));
+    installFontSubstitutions();
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/vm3870sim-32.png"), QSize(32, 32));
+    icon.addFile(QStringLiteral(":/icons/vm3870sim-16.png"), QSize(16, 16));
+    QApplication::setWindowIcon(icon);
+}
+
+} // namespace vm

@@ -1,0 +1,14 @@
+#pragma once
+
+namespace vm {
+
+// Before the QApplication exists: chooses Qt's own event dispatcher over the GLib one. The
+// GLib loop rounds every wait up to whole milliseconds, which holds a 1 ms repeat to about
+// 920 requests a second; Qt's own waits to the microsecond. A QT_NO_GLIB already set by
+// the user is left as it is.
+void prepareApplication();
+
+// Once the QApplication exists: its names, the design's fonts and the program's icon.
+void setUpApplication();
+
+} // namespace vm
