@@ -36,6 +36,18 @@
 #include <atomic>
 #include <memory>
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 namespace {
 
 // The longest the window's thread may go without turning its event loop: the Send
@@ -306,7 +318,10 @@ private slots:
         qInfo("flood: %lld MB in %lld arrivals, RSS grew %lld kB, longest gap %lld ms", sent >> 20,
               qint64(arrivals_->size()), grownKb, longestGapMs_);
         QVERIFY(sent > (16 << 20));
-        QVERIFY2(grownKb < 64 * 1024, qPrintable(QString::number(grownKb)));
+        // The address sanitizer holds freed memory back in quarantine, so resident memory
+        // says nothing about the tool there; the plain build checks it.
+        if (!kAddressSanitizer)
+            QVERIFY2(grownKb < 64 * 1024, qPrintable(QString::number(grownKb)));
         QCOMPARE(window_->List1->count(), vm::kLogListLimit + 1);
         QCOMPARE(window_->List1->currentItem()->text(), added_.last());
     }
