@@ -255,8 +255,9 @@ QString unknownHostLine(const QString& boxText) {
 }
 
 QString notPermittedLine(const Ipv4Address& target) {
-    return QStringLiteral("Ping: Not permitted to send ICMP to %1: this user's group is outside "
-                          "net.ipv4.ping_group_range and the program lacks CAP_NET_RAW")
+    // Short enough to read whole in the log list; the README says how to permit it.
+    return QStringLiteral("Ping: Not permitted to send ICMP to %1 (needs net.ipv4.ping_group_range "
+                          "or CAP_NET_RAW)")
         .arg(dottedAddress(target));
 }
 
