@@ -6,6 +6,7 @@
 #include "log/errorbox.h"
 #include "log/logfile.h"
 #include "log/timestamp.h"
+#include "support/emulator.h"
 #include "window/colors.h"
 
 #include <QDir>
@@ -16,8 +17,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <memory>
 #include <stdexcept>
-#include <sys/socket.h>
 
 using vm::DeviceLink;
 using vm::Winsock;
@@ -37,15 +38,21 @@ QByteArray example57() {
            QByteArray::fromHex("00000001");
 }
 
+QString todaysLogPath() {
+    return vm::logFolder() + '/' + vm::dailyLogFileName(kPinned.toLocalTime().date());
+}
+
+// The link on the window's controls, aimed at a module on loopback. The link is a pointer
+// so that a test can destroy it first.
 struct Rig {
     LinkFixture ui;
     FakeModule module;
-    DeviceLink link{ui.view};
+    std::unique_ptr<DeviceLink> link = std::make_unique<DeviceLink>(ui.view);
 
     Rig() { ui.setDestination("127.0.0.1", module.portText()); }
 
     bool connectNow() {
-        link.cmdConnect_Click();
+        ui.view.cmdConnect->click();
         return QTest::qWaitFor([&] { return ui.countLines(" Socket Connected!!") > 0; }, 5000) &&
                QTest::qWaitFor([&] { return module.latest() != nullptr; }, 5000);
     }
@@ -53,35 +60,46 @@ struct Rig {
         ui.view.optInterval[1]->click();
         ui.view.cboTime->setCurrentText(interval);
     }
+    // Connects, then presses Send with Repeat at the given interval.
+    bool startRepeating(const QString& interval) {
+        if (!connectNow())
+            return false;
+        chooseRepeat(interval);
+        ui.view.cmdSend->click();
+        return true;
+    }
 };
 
-QStringList buttonStates(const vm::LinkView& v) {
+// Each widget's name with "+" when enabled, "-" when not, separated by blanks.
+QString enabledStates(const QList<const QWidget*>& widgets) {
     QStringList states;
-    for (const QPushButton* button : {v.cmdConnect, v.cmdDisconnect, v.cmdSend, v.cmdEnd})
-        states << (button->objectName() + (button->isEnabled() ? "+" : "-"));
-    return states;
-}
-
-QStringList intervalStates(const vm::LinkView& v) {
-    QStringList states;
-    const QList<const QWidget*> widgets = {v.optInterval[0], v.optInterval[1], v.cboTime,
-                                           v.lblTime[0], v.lblTime[1]};
     for (const QWidget* widget : widgets)
         states << (widget->objectName() + (widget->isEnabled() ? "+" : "-"));
-    return states;
+    return states.join(' ');
 }
+
+QString buttonStates(const vm::LinkView& v) {
+    return enabledStates({v.cmdConnect, v.cmdDisconnect, v.cmdSend, v.cmdEnd});
+}
+
+QString intervalStates(const vm::LinkView& v) {
+    return enabledStates(
+        {v.optInterval[0], v.optInterval[1], v.cboTime, v.lblTime[0], v.lblTime[1]});
+}
+
+const QString kClosedButtons = QStringLiteral("cmdConnect+ cmdDisconnect- cmdSend+ cmdEnd-");
 
 QStringList fieldTexts(const vm::LinkView& v) {
     QStringList texts;
-    for (const QLineEdit* field : v.txt_Input)
-        texts << field->text();
-    for (const QLineEdit* field : v.txt_Output)
-        texts << field->text();
-    for (const QLineEdit* field : v.txtCounter)
-        texts << field->text();
+    const auto add = [&texts](const auto& fields) {
+        for (const QLineEdit* field : fields)
+            texts << field->text();
+    };
+    add(v.txt_Input);
+    add(v.txt_Output);
+    add(v.txtCounter);
     texts << v.txt_CheckSum->text();
-    for (const QLineEdit* field : v.txtGapTime)
-        texts << field->text();
+    add(v.txtGapTime);
     return texts;
 }
 
@@ -121,6 +139,7 @@ private slots:
     void refusedInterval();
     void commandChangeWhileRepeating();
     void peerClosesWhileRepeating();
+    void shutdownAndDestructionAreSilent_data();
     void shutdownAndDestructionAreSilent();
 
 private:
@@ -142,32 +161,28 @@ void TestDeviceLink::init() {
 }
 
 void TestDeviceLink::cleanup() {
-    QFile::remove(vm::logFolder() + '/' + vm::dailyLogFileName(kPinned.toLocalTime().date()));
+    QFile::remove(todaysLogPath());
 }
 
 void TestDeviceLink::connectionButtonsAndLines_data() {
     QTest::addColumn<QString>("ending");
-    QTest::addColumn<QStringList>("buttons");
+    QTest::addColumn<QString>("buttons");
     QTest::addColumn<QStringList>("lines");
     const QString connected = kStamp + " Socket Connected!!";
     const QString closed = kStamp + " Socket Closed!!";
-    const QStringList openButtons{"cmdConnect-", "cmdDisconnect+", "cmdSend+", "cmdEnd+"};
-    const QStringList closedButtons{"cmdConnect+", "cmdDisconnect-", "cmdSend+", "cmdEnd-"};
-    QTest::newRow("connect") << "" << openButtons << QStringList{connected};
-    QTest::newRow("disconnect") << "disconnect" << closedButtons << QStringList{connected, closed};
-    QTest::newRow("module closes") << "peer" << closedButtons << QStringList{connected, closed};
+    const QString open = "cmdConnect- cmdDisconnect+ cmdSend+ cmdEnd+";
+    QTest::newRow("connect") << "" << open << QStringList{connected};
+    QTest::newRow("disconnect") << "disconnect" << kClosedButtons << QStringList{connected, closed};
+    QTest::newRow("module closes") << "peer" << kClosedButtons << QStringList{connected, closed};
 }
 
 void TestDeviceLink::connectionButtonsAndLines() {
     QFETCH(QString, ending);
-    QFETCH(QStringList, buttons);
+    QFETCH(QString, buttons);
     QFETCH(QStringList, lines);
     Rig rig;
-    QCOMPARE(buttonStates(rig.ui.view),
-             QStringList({"cmdConnect+", "cmdDisconnect-", "cmdSend+", "cmdEnd-"}));
-    rig.ui.view.cmdConnect->click();
-    QVERIFY(QTest::qWaitFor([&] { return rig.ui.lines.size() == 1; }, 5000));
-    QTRY_VERIFY(rig.module.latest());
+    QCOMPARE(buttonStates(rig.ui.view), kClosedButtons);
+    QVERIFY(rig.connectNow());
     if (ending == "disconnect") {
         rig.ui.view.cmdDisconnect->click();
         QTRY_VERIFY(rig.module.latest()->state() == QAbstractSocket::UnconnectedState);
@@ -197,9 +212,8 @@ void TestDeviceLink::connectRefused() {
     QTest::qWait(20);
     QCOMPARE(ui.lines,
              QStringList{kStamp + " Connect Failed!! 127.0.0.1:" + port + " : Connection refused"});
-    QCOMPARE(buttonStates(ui.view),
-             QStringList({"cmdConnect+", "cmdDisconnect-", "cmdSend+", "cmdEnd-"}));
-    QCOMPARE(intervalStates(ui.view).first(),
+    QCOMPARE(buttonStates(ui.view), kClosedButtons);
+    QCOMPARE(intervalStates(ui.view).section(' ', 0, 0),
              QString(bySend ? "optInterval_0-" : "optInterval_0+"));
 }
 
@@ -207,23 +221,15 @@ void TestDeviceLink::refusedDestination_data() {
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("port"); // "*": the module's port
     QTest::addColumn<QString>("line");
-    QTest::newRow("empty port") << "127.0.0.1"
-                                << ""
-                                << " Connect Error!! Port is empty : \"\"";
-    QTest::newRow("not a number") << "127.0.0.1"
-                                  << "4.0.0"
-                                  << " Connect Error!! Port is not a number : \"4.0.0\"";
-    QTest::newRow("above 32767")
-        << "127.0.0.1"
-        << "40000"
-        << " Connect Error!! Port is out of range (0 to 32767) : \"40000\"";
-    QTest::newRow("rounds above 32767")
-        << "127.0.0.1"
-        << "32767.5"
-        << " Connect Error!! Port is out of range (0 to 32767) : \"32767.5\"";
-    QTest::newRow("empty host") << ""
-                                << "*"
-                                << " Connect Error!! Host is empty : \"\"";
+    const auto row = [](const char* name, const char* host, const char* port, const QString& why) {
+        QTest::newRow(name) << host << port << " Connect Error!! " + why;
+    };
+    const QString outOfRange = "Port is out of range (0 to 32767) : ";
+    row("empty port", "127.0.0.1", "", "Port is empty : \"\"");
+    row("not a number", "127.0.0.1", "4.0.0", "Port is not a number : \"4.0.0\"");
+    row("above 32767", "127.0.0.1", "40000", outOfRange + "\"40000\"");
+    row("rounds above 32767", "127.0.0.1", "32767.5", outOfRange + "\"32767.5\"");
+    row("empty host", "", "*", "Host is empty : \"\"");
 }
 
 void TestDeviceLink::refusedDestination() {
@@ -239,7 +245,7 @@ void TestDeviceLink::refusedDestination() {
         QTest::qWait(50);
         QCOMPARE(rig.ui.lines, QStringList{kStamp + line});
         QCOMPARE(rig.module.acceptedCount(), 0);
-        QCOMPARE(rig.link.Winsock1->State(), Winsock::kClosed);
+        QCOMPARE(rig.link->Winsock1->State(), Winsock::kClosed);
     }
     QVERIFY(rig.module.received.isEmpty());
 }
@@ -278,7 +284,7 @@ void TestDeviceLink::framesOnTheWire() {
 
 void TestDeviceLink::sendConnectsFirstAndConnectEventFollows() {
     Rig rig;
-    rig.link.cmdSend_Click();
+    rig.link->cmdSend_Click();
     // The frame went out after the blocking wait; the connect event waits for the loop.
     QCOMPARE(rig.ui.lines, QStringList{kStamp + " SEND : 4E 52 45 51 "});
     QTRY_COMPARE(rig.ui.lines.size(), 2);
@@ -290,13 +296,10 @@ void TestDeviceLink::sendConnectsFirstAndConnectEventFollows() {
 void TestDeviceLink::sendOnResetConnectionLogsFailure() {
     Rig rig;
     QVERIFY(rig.connectNow());
-    const linger option{1, 0};
-    QTcpSocket* peer = rig.module.latest();
-    ::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &option, sizeof option);
-    peer->abort();
+    vm::test::abortWithReset(*rig.module.latest());
     QThread::msleep(100); // the reset arrives; the event loop has not handled it yet
     rig.ui.lines.clear();
-    rig.link.cmdSend_Click();
+    rig.link->cmdSend_Click();
     QCOMPARE(rig.ui.lines.size(), 1);
     QVERIFY2(rig.ui.lines.at(0).startsWith(kStamp + " Send Failed!! : "),
              qPrintable(rig.ui.lines.at(0)));
@@ -343,7 +346,7 @@ void TestDeviceLink::logLevel() {
         kStamp + " RECV : 4E313030313030303101000000000100007856341200000000FFFFFFFF000001000A";
     QTRY_COMPARE(rig.ui.lines, QStringList{recv});
 
-    QFile file(vm::logFolder() + '/' + vm::dailyLogFileName(kPinned.toLocalTime().date()));
+    QFile file(todaysLogPath());
     if (!toFile) {
         QVERIFY(!file.exists());
         return;
@@ -359,7 +362,7 @@ void TestDeviceLink::oneArrivalIsOneFrame() {
     QTcpSocket* peer = rig.module.latest();
     rig.ui.lines.clear();
 
-    QSignalSpy arrivals(rig.link.Winsock1, &Winsock::DataArrival);
+    QSignalSpy arrivals(rig.link->Winsock1, &Winsock::DataArrival);
     const QByteArray frame = example57();
     const QByteArray frame33 = example34().left(33);
     // Each write waits for the previous arrival, so that each is one read at our end.
@@ -419,7 +422,7 @@ void TestDeviceLink::decoderGoesOnAfterAFailingStep() {
     QCOMPARE(m_errorBoxes, QStringList{"Data Display Error!!\r\nError Number : 0\r\n"
                                        "Error Description : list refused the line"});
     QCOMPARE(ui.view.txt_CheckSum->text(), QString("A"));
-    QFile file(vm::logFolder() + '/' + vm::dailyLogFileName(kPinned.toLocalTime().date()));
+    QFile file(todaysLogPath());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().contains(" RECV : 4E31"));
 
@@ -434,19 +437,14 @@ void TestDeviceLink::decoderGoesOnAfterAFailingStep() {
 
 void TestDeviceLink::intervalLockTable_data() {
     QTest::addColumn<QStringList>("actions");
-    QTest::addColumn<QStringList>("states");
+    QTest::addColumn<QString>("states");
     QTest::addColumn<bool>("timer");
     QTest::addColumn<int>("period");
-    const QStringList free{"optInterval_0+", "optInterval_1+", "cboTime-", "lblTime_0-",
-                           "lblTime_1-"};
-    const QStringList freeRepeat{"optInterval_0+", "optInterval_1+", "cboTime+", "lblTime_0+",
-                                 "lblTime_1+"};
-    const QStringList locked{"optInterval_0-", "optInterval_1-", "cboTime-", "lblTime_0-",
-                             "lblTime_1-"};
-    const QStringList repeating{"optInterval_0-", "optInterval_1-", "cboTime-", "lblTime_0+",
-                                "lblTime_1+"};
-    const QStringList endOneTime{"optInterval_0+", "optInterval_1+", "cboTime+", "lblTime_0-",
-                                 "lblTime_1-"};
+    const QString free = "optInterval_0+ optInterval_1+ cboTime- lblTime_0- lblTime_1-";
+    const QString freeRepeat = "optInterval_0+ optInterval_1+ cboTime+ lblTime_0+ lblTime_1+";
+    const QString locked = "optInterval_0- optInterval_1- cboTime- lblTime_0- lblTime_1-";
+    const QString repeating = "optInterval_0- optInterval_1- cboTime- lblTime_0+ lblTime_1+";
+    const QString endOneTime = "optInterval_0+ optInterval_1+ cboTime+ lblTime_0- lblTime_1-";
     QTest::newRow("start") << QStringList{} << free << false << 1000;
     QTest::newRow("repeat chosen") << QStringList{"repeat 1"} << freeRepeat << false << 1000;
     QTest::newRow("back to one time")
@@ -465,7 +463,7 @@ void TestDeviceLink::intervalLockTable_data() {
 
 void TestDeviceLink::intervalLockTable() {
     QFETCH(QStringList, actions);
-    QFETCH(QStringList, states);
+    QFETCH(QString, states);
     QFETCH(bool, timer);
     QFETCH(int, period);
     Rig rig;
@@ -481,9 +479,9 @@ void TestDeviceLink::intervalLockTable() {
             rig.ui.view.cmdEnd->click();
     }
     QCOMPARE(intervalStates(rig.ui.view), states);
-    QCOMPARE(rig.link.SendTimer->isActive(), timer);
-    QCOMPARE(rig.link.SendTimer->interval(), period);
-    QCOMPARE(rig.link.SendTimer->objectName(), QString("SendTimer"));
+    QCOMPARE(rig.link->SendTimer->isActive(), timer);
+    QCOMPARE(rig.link->SendTimer->interval(), period);
+    QCOMPARE(rig.link->SendTimer->objectName(), QString("SendTimer"));
 }
 
 void TestDeviceLink::modeSwitchColours() {
@@ -498,13 +496,11 @@ void TestDeviceLink::modeSwitchColours() {
 
 void TestDeviceLink::repeatSendsUntilEnd() {
     Rig rig;
-    QVERIFY(rig.connectNow());
-    rig.chooseRepeat("0.05");
-    rig.ui.view.cmdSend->click();
-    QCOMPARE(rig.link.SendTimer->interval(), 50);
+    QVERIFY(rig.startRepeating("0.05"));
+    QCOMPARE(rig.link->SendTimer->interval(), 50);
     QTRY_VERIFY_WITH_TIMEOUT(rig.module.frames().size() >= 4, 10000);
     rig.ui.view.cmdEnd->click();
-    QVERIFY(!rig.link.SendTimer->isActive());
+    QVERIFY(!rig.link->SendTimer->isActive());
     QTest::qWait(100);
     const auto sent = rig.module.frames().size();
     QTest::qWait(200);
@@ -528,22 +524,18 @@ void TestDeviceLink::refusedInterval() {
     rig.chooseRepeat(text);
     rig.ui.lines.clear();
     rig.ui.view.cmdSend->click();
+    const QString refusal =
+        " Repeat Error!! Interval out of range (0.001 to 2147483.647 Second) : ";
     QCOMPARE(rig.ui.lines,
-             QStringList({kStamp +
-                              " Repeat Error!! Interval out of range (0.001 to 2147483.647 "
-                              "Second) : \"" +
-                              text + "\"",
-                          kStamp + " SEND : 4E 52 45 51 "}));
-    QVERIFY(!rig.link.SendTimer->isActive());
+             QStringList({kStamp + refusal + '"' + text + '"', kStamp + " SEND : 4E 52 45 51 "}));
+    QVERIFY(!rig.link->SendTimer->isActive());
     QVERIFY(!rig.ui.view.optInterval[1]->isEnabled());
     QTRY_COMPARE(rig.module.received, QByteArray("NREQ"));
 }
 
 void TestDeviceLink::commandChangeWhileRepeating() {
     Rig rig;
-    QVERIFY(rig.connectNow());
-    rig.chooseRepeat("0.05");
-    rig.ui.view.cmdSend->click();
+    QVERIFY(rig.startRepeating("0.05"));
     QTRY_VERIFY(!rig.module.frames().isEmpty());
     rig.ui.view.optCommand[2]->click();
     rig.ui.view.ComboReset->setCurrentIndex(5);
@@ -557,14 +549,12 @@ void TestDeviceLink::commandChangeWhileRepeating() {
 
 void TestDeviceLink::peerClosesWhileRepeating() {
     Rig rig;
-    QVERIFY(rig.connectNow());
-    rig.chooseRepeat("0.05");
-    rig.ui.view.cmdSend->click();
+    QVERIFY(rig.startRepeating("0.05"));
     QTRY_VERIFY(!rig.module.frames().isEmpty());
     rig.module.latest()->disconnectFromHost();
     QTRY_COMPARE(rig.ui.countLines(" Socket Closed!!"), 1);
     QVERIFY(!rig.ui.view.cmdEnd->isEnabled() || rig.ui.countLines(" Socket Connected!!") == 2);
-    QVERIFY(rig.link.SendTimer->isActive());
+    QVERIFY(rig.link->SendTimer->isActive());
 
     QTRY_VERIFY_WITH_TIMEOUT(rig.module.acceptedCount() >= 2, 10000);
     QTRY_COMPARE(rig.ui.countLines(" Socket Connected!!"), 2);
@@ -574,29 +564,29 @@ void TestDeviceLink::peerClosesWhileRepeating() {
     rig.ui.view.cmdEnd->click();
 }
 
+void TestDeviceLink::shutdownAndDestructionAreSilent_data() {
+    QTest::addColumn<bool>("viaShutdown");
+    QTest::newRow("shutdown, then destruction") << true;
+    QTest::newRow("destruction alone") << false;
+}
+
 void TestDeviceLink::shutdownAndDestructionAreSilent() {
-    for (const bool viaShutdown : {true, false}) {
-        LinkFixture ui;
-        FakeModule module;
-        ui.setDestination("127.0.0.1", module.portText());
-        auto link = std::make_unique<DeviceLink>(ui.view);
-        link->cmdConnect_Click();
-        QTRY_COMPARE(ui.lines.size(), 1);
-        QTRY_VERIFY(module.latest());
-        ui.view.optInterval[1]->click();
-        link->cmdSend_Click();
-        QVERIFY(link->SendTimer->isActive());
-        ui.lines.clear();
-        if (viaShutdown) {
-            link->shutdown();
-            QVERIFY(!link->SendTimer->isActive());
-            QCOMPARE(link->Winsock1->State(), Winsock::kClosed);
-        }
-        link.reset();
-        QTRY_VERIFY(module.latest()->state() == QAbstractSocket::UnconnectedState);
-        QTest::qWait(20);
-        QCOMPARE(ui.lines, QStringList());
+    QFETCH(bool, viaShutdown);
+    Rig rig;
+    QVERIFY(rig.connectNow());
+    rig.ui.view.optInterval[1]->click();
+    rig.link->cmdSend_Click();
+    QVERIFY(rig.link->SendTimer->isActive());
+    rig.ui.lines.clear();
+    if (viaShutdown) {
+        rig.link->shutdown();
+        QVERIFY(!rig.link->SendTimer->isActive());
+        QCOMPARE(rig.link->Winsock1->State(), Winsock::kClosed);
     }
+    rig.link.reset();
+    QTRY_VERIFY(rig.module.latest()->state() == QAbstractSocket::UnconnectedState);
+    QTest::qWait(20);
+    QCOMPARE(rig.ui.lines, QStringList());
 }
 
 QTEST_MAIN(TestDeviceLink)

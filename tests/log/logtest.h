@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QStringList>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -22,6 +23,12 @@ inline QByteArray readAll(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray("<missing>");
     return file.readAll();
+}
+
+// Makes a plain file with the given content, replacing what was there.
+inline bool writeFile(const QString& path, const QByteArray& content = {}) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 // Pins the program's clock to a local date and time.
@@ -56,6 +63,18 @@ inline StartupRun runStartup() {
     });
     vm::setErrorBoxHandler({});
     return run;
+}
+
+// Start-up refused: status 1, no window, and one error box that names the program's Log
+// folder and, when given, the reason (in any case).
+inline void verifyRefusedStartup(const StartupRun& run, const QString& reason = {}) {
+    QCOMPARE(run.status, 1);
+    QVERIFY(!run.windowMade);
+    QCOMPARE(run.boxes.size(), 1);
+    const QString& box = run.boxes.first();
+    QVERIFY2(box.contains(QStringLiteral("program/Log")), qPrintable(box));
+    if (!reason.isEmpty())
+        QVERIFY2(box.contains(reason, Qt::CaseInsensitive), qPrintable(box));
 }
 
 } // namespace vmtest

@@ -15,6 +15,7 @@
 
 using vmtest::pinLocal;
 using vmtest::readAll;
+using vmtest::writeFile;
 
 class LogFileTest : public QObject {
     Q_OBJECT
@@ -38,11 +39,7 @@ private slots:
     void appendsWithCrLfAndKeepsContent() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("20240301.txt"));
-        {
-            QFile seed(path);
-            QVERIFY(seed.open(QIODevice::WriteOnly));
-            seed.write("earlier\r\n");
-        }
+        QVERIFY(writeFile(path, "earlier\r\n"));
         QVERIFY(vm::appendLogEntry(path, QStringLiteral("\r\n[01:02:03.004] RECV : 4E\r\n")));
         QVERIFY(vm::appendLogEntry(path, QStringLiteral("second")));
         QCOMPARE(readAll(path),
@@ -81,8 +78,7 @@ private slots:
         pinLocal(QDate(2024, 3, 1), QTime(12, 0));
         const QString log = dir.filePath(QStringLiteral("Log"));
         if (setup == QLatin1String("file")) {
-            QFile plain(log);
-            QVERIFY(plain.open(QIODevice::WriteOnly));
+            QVERIFY(writeFile(log));
         } else if (setup == QLatin1String("dirfile")) {
             QVERIFY(QDir().mkpath(log + QStringLiteral("/20240301.txt")));
         } else if (setup == QLatin1String("readonly")) {
@@ -101,12 +97,6 @@ private slots:
         QFile::setPermissions(log, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
-    void fullDiskReportsFailure() {
-        if (!QFile::exists(QStringLiteral("/dev/full")))
-            QSKIP("no /dev/full on this system");
-        QVERIFY(!vm::appendLogEntry(QStringLiteral("/dev/full"), QStringLiteral("lost")));
-    }
-
     // Beside the program unless the program runs from the install tree's bin folder.
     void logFolderPlace_data() {
         QTest::addColumn<QString>("program");
@@ -114,35 +104,22 @@ private slots:
         QTest::addColumn<QString>("dataHome");
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("withParents");
-        QTest::newRow("build folder") << "/home/u/src/build"
-                                      << "/usr/local/bin"
-                                      << "/home/u/.local/share"
-                                      << "/home/u/src/build/Log" << false;
-        QTest::newRow("installed") << "/usr/local/bin"
-                                   << "/usr/local/bin"
-                                   << "/home/u/.local/share"
-                                   << "/home/u/.local/share/vm3870sim/Log" << true;
-        QTest::newRow("installed, trailing separators")
-            << "/usr/local/bin/"
-            << "/usr/local/bin"
-            << "/home/u/.local/share/"
-            << "/home/u/.local/share/vm3870sim/Log" << true;
-        QTest::newRow("other prefix's bin folder") << "/opt/vm/bin"
-                                                   << "/usr/local/bin"
-                                                   << "/home/u/.local/share"
-                                                   << "/opt/vm/bin/Log" << false;
-        QTest::newRow("no data folder known") << "/usr/local/bin"
-                                              << "/usr/local/bin"
-                                              << ""
-                                              << "/usr/local/bin/Log" << false;
-        QTest::newRow("no install folder") << "/usr/local/bin"
-                                           << ""
-                                           << "/home/u/.local/share"
-                                           << "/usr/local/bin/Log" << false;
-        QTest::newRow("similar name is another folder") << "/usr/local/bin2"
-                                                        << "/usr/local/bin"
-                                                        << "/d"
-                                                        << "/usr/local/bin2/Log" << false;
+        const auto row = [](const char* name, const char* program, const char* installBin,
+                            const char* dataHome, const char* path, bool withParents) {
+            QTest::newRow(name) << program << installBin << dataHome << path << withParents;
+        };
+        const char* bin = "/usr/local/bin";
+        const char* data = "/home/u/.local/share";
+        const char* dataLog = "/home/u/.local/share/vm3870sim/Log";
+        row("build folder", "/home/u/src/build", bin, data, "/home/u/src/build/Log", false);
+        row("installed", bin, bin, data, dataLog, true);
+        row("installed, trailing separators", "/usr/local/bin/", bin, "/home/u/.local/share/",
+            dataLog, true);
+        row("other prefix's bin folder", "/opt/vm/bin", bin, data, "/opt/vm/bin/Log", false);
+        row("no data folder known", bin, bin, "", "/usr/local/bin/Log", false);
+        row("no install folder", bin, "", data, "/usr/local/bin/Log", false);
+        row("similar name is another folder", "/usr/local/bin2", bin, "/d", "/usr/local/bin2/Log",
+            false);
     }
     void logFolderPlace() {
         QFETCH(QString, program);
@@ -181,10 +158,8 @@ private slots:
         const QString log = dir.filePath(QStringLiteral("Log"));
         if (existing == QLatin1String("dir"))
             QVERIFY(QDir().mkdir(log));
-        if (existing == QLatin1String("file")) {
-            QFile plain(log);
-            QVERIFY(plain.open(QIODevice::WriteOnly));
-        }
+        if (existing == QLatin1String("file"))
+            QVERIFY(writeFile(log));
         QCOMPARE(basPing::MakeLogFolder(), std::nullopt);
         QCOMPARE(QFileInfo(log).isDir(), expectDir);
         QVERIFY(QFileInfo::exists(log));
@@ -195,17 +170,9 @@ private slots:
     void startupFailsWithoutWindow() {
         QTemporaryDir dir;
         const QString notAFolder = dir.filePath(QStringLiteral("program"));
-        {
-            QFile plain(notAFolder);
-            QVERIFY(plain.open(QIODevice::WriteOnly));
-        }
+        QVERIFY(writeFile(notAFolder));
         vm::setProgramFolder(notAFolder);
-        const vmtest::StartupRun run = vmtest::runStartup();
-        QCOMPARE(run.status, 1);
-        QVERIFY(!run.windowMade);
-        QCOMPARE(run.boxes.size(), 1);
-        QVERIFY2(run.boxes.first().contains(QStringLiteral("program/Log")),
-                 qPrintable(run.boxes.first()));
+        vmtest::verifyRefusedStartup(vmtest::runStartup());
     }
 };
 

@@ -89,8 +89,7 @@ private slots:
             QVERIFY(QDir(log).removeRecursively());
         } else if (fault == QLatin1String("plain")) {
             QVERIFY(QDir(log).removeRecursively());
-            QFile plain(log);
-            QVERIFY(plain.open(QIODevice::WriteOnly));
+            QVERIFY(vmtest::writeFile(log));
         } else if (fault == QLatin1String("fifo")) {
             QVERIFY(QFile::remove(day));
             QCOMPARE(::mkfifo(QFile::encodeName(day).constData(), 0644), 0);
@@ -148,13 +147,7 @@ private slots:
         QVERIFY(QDir().mkdir(program));
         QVERIFY2(mounted.readOnly(program), qPrintable(mounted.error()));
         vm::setProgramFolder(program);
-        const vmtest::StartupRun run = vmtest::runStartup();
-        QCOMPARE(run.status, 1);
-        QVERIFY(!run.windowMade);
-        QCOMPARE(run.boxes.size(), 1);
-        const QString& box = run.boxes.first();
-        QVERIFY2(box.contains(QStringLiteral("program/Log")), qPrintable(box));
-        QVERIFY2(box.contains(QStringLiteral("Read-only"), Qt::CaseInsensitive), qPrintable(box));
+        vmtest::verifyRefusedStartup(vmtest::runStartup(), QStringLiteral("Read-only"));
     }
 
     // An installed program in a read-only bin folder starts, and its Log folder is made,

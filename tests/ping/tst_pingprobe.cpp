@@ -106,6 +106,7 @@ private:
     if (!ns.unavailable().isEmpty())                                                               \
     QSKIP(qPrintable(ns.unavailable()))
 
+const QString kLoopback = QStringLiteral("127.0.0.1");
 const QString kAnyUser = QStringLiteral("0 2147483647");
 const QString kNoUser = QStringLiteral("1 0"); // the stock setting: nobody gets a ping socket
 
@@ -143,10 +144,10 @@ private slots:
     }
 
     void replyFromLoopback() {
-        const QString line = vm::pingResultLine(QStringLiteral("127.0.0.1"));
+        const QString line = vm::pingResultLine(kLoopback);
         if (line.startsWith(QStringLiteral("Ping: Not permitted")))
             QSKIP("this user may not send ICMP here (net.ipv4.ping_group_range, CAP_NET_RAW)");
-        verifyReply(line, QStringLiteral("127.0.0.1"));
+        verifyReply(line, kLoopback);
     }
 
     // Each socket kind as the system grants it; the reply's time to live is the
@@ -171,13 +172,12 @@ private slots:
         REQUIRE_NAMESPACE(ns);
         QVERIFY(ns.sysctl(QStringLiteral("net.ipv4.ping_group_range"), groupRange));
         QVERIFY(ns.sysctl(QStringLiteral("net.ipv4.ip_default_ttl"), QStringLiteral("77")));
-        QStringList command{helper_};
-        if (!option.isEmpty())
-            command << option;
-        const Run probe = ns.exec(command << QStringLiteral("127.0.0.1"), asNobody);
+        QStringList command{helper_, option, kLoopback};
+        command.removeAll(QString()); // without an option the helper picks the socket kind
+        const Run probe = ns.exec(command, asNobody);
         QVERIFY2(probe.ok, qPrintable(probe.err));
         if (permitted)
-            verifyReply(probe.out, QStringLiteral("127.0.0.1"), QStringLiteral("77"));
+            verifyReply(probe.out, kLoopback, QStringLiteral("77"));
         else
             QCOMPARE(probe.out, vm::notPermittedLine({127, 0, 0, 1}));
     }
@@ -195,7 +195,7 @@ private slots:
         REQUIRE_NAMESPACE(ns);
         QVERIFY(ns.sysctl(QStringLiteral("net.ipv4.ping_group_range"), kAnyUser));
         QVERIFY(ns.sysctl(QStringLiteral("net.ipv4.icmp_echo_ignore_all"), QStringLiteral("1")));
-        const Run probe = ns.exec({helper_, option, QStringLiteral("127.0.0.1")}, false);
+        const Run probe = ns.exec({helper_, option, kLoopback}, false);
         QVERIFY2(probe.ok, qPrintable(probe.err));
         QCOMPARE(probe.out, QStringLiteral("No answer from 127.0.0.1"));
         QVERIFY2(probe.elapsedMs >= 2700 && probe.elapsedMs < 6000,

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+#include <sys/socket.h>
+
 namespace vm::test {
 
 bool waitUntil(const std::function<bool()>& done, const std::function<bool(int)>& more) {
@@ -29,6 +31,12 @@ bool tryToolPorts(int attempts, const std::function<bool(quint16)>& tryPort) {
             return true;
     }
     return false;
+}
+
+void abortWithReset(QTcpSocket& socket) {
+    const linger reset{1, 0};
+    ::setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    socket.abort();
 }
 
 QString emulatorPath() {

@@ -22,6 +22,10 @@ bool waitUntil(const std::function<bool()>& done, const std::function<bool(int)>
 // were tried. Returns whether one was taken.
 bool tryToolPorts(int attempts, const std::function<bool(quint16)>& tryPort);
 
+// Ends the connection with a reset (RST) instead of an orderly close: a lingering time of
+// zero, then abort().
+void abortWithReset(QTcpSocket& socket);
+
 // Where the build put the vm3870emu program.
 QString emulatorPath();
 

@@ -43,6 +43,11 @@ quint32 counter(const QByteArray& frame, int index) {
     return qFromLittleEndian<quint32>(frame.constData() + 9 + 4 * index);
 }
 
+// Starts the emulator and connects one client to it; null when either fails.
+std::unique_ptr<QTcpSocket> startAndConnect(Emulator& emu, const QStringList& args) {
+    return emu.start(args) ? emu.connect() : nullptr;
+}
+
 } // namespace
 
 class TestEmuProcess : public QObject {
@@ -83,8 +88,7 @@ private slots:
         QFETCH(bool, closes);
         QFETCH(QString, reported);
         Emulator emu;
-        QVERIFY(emu.start(args));
-        const auto socket = emu.connect();
+        const auto socket = startAndConnect(emu, args);
         QVERIFY(socket);
         for (const QByteArray& bytes : writes) {
             socket->write(bytes);
@@ -107,8 +111,7 @@ private slots:
 
     void commandsShowInNextFrame() {
         Emulator emu;
-        QVERIFY(emu.start({}));
-        const auto socket = emu.connect();
+        const auto socket = startAndConnect(emu, {});
         QVERIFY(socket);
         QCOMPARE(ask(*socket, "NTA1").mid(7, 2), QByteArray("11"));
         QCOMPARE(ask(*socket, "NT10").mid(7, 2), QByteArray("01"));
@@ -129,8 +132,7 @@ private slots:
 
     void splitReply() {
         Emulator emu;
-        QVERIFY(emu.start({"--split", "10", "--split-delay", "400"}));
-        const auto socket = emu.connect();
+        const auto socket = startAndConnect(emu, {"--split", "10", "--split-delay", "400"});
         QVERIFY(socket);
         socket->write("NREQ");
         QVERIFY(socket->waitForReadyRead(kWaitMs));
@@ -141,8 +143,7 @@ private slots:
 
     void delayedReply() {
         Emulator emu;
-        QVERIFY(emu.start({"--delay", "300"}));
-        const auto socket = emu.connect();
+        const auto socket = startAndConnect(emu, {"--delay", "300"});
         QVERIFY(socket);
         QElapsedTimer elapsed;
         elapsed.start();
@@ -152,8 +153,7 @@ private slots:
 
     void silentNeverReplies() {
         Emulator emu;
-        QVERIFY(emu.start({"--silent"}));
-        const auto socket = emu.connect();
+        const auto socket = startAndConnect(emu, {"--silent"});
         QVERIFY(socket);
         socket->write("NTA1");
         QVERIFY(socket->waitForBytesWritten(kWaitMs));
@@ -188,8 +188,7 @@ private slots:
     void endsOnSignal() {
         QFETCH(int, signal);
         Emulator emu;
-        QVERIFY(emu.start({}));
-        const auto socket = emu.connect();
+        const auto socket = startAndConnect(emu, {});
         QVERIFY(socket);
         QCOMPARE(ask(*socket, "NREQ").size(), 34);
         QCOMPARE(::kill(pid_t(emu.process.processId()), signal), 0);

@@ -31,19 +31,13 @@
 #include <QThread>
 #include <QTimer>
 
-#include <sys/socket.h>
-
 #include <atomic>
 #include <memory>
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kAddressSanitizer = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
 #else
 constexpr bool kAddressSanitizer = false;
 #endif
@@ -138,13 +132,10 @@ private:
     template <typename F> void post(F&& f) {
         QMetaObject::invokeMethod(&worker_, std::forward<F>(f), Qt::QueuedConnection);
     }
-    // A lingering time of zero makes the close a reset (RST) instead of an orderly end.
     void resetConnection() {
         if (!client_)
             return;
-        const linger reset{1, 0};
-        ::setsockopt(int(client_->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-        client_->abort();
+        vm::test::abortWithReset(*client_);
         client_->deleteLater();
     }
 
@@ -157,6 +148,14 @@ private:
     std::atomic<bool> floodDone_ = false;
     std::atomic<qint64> floodBytes_ = 0;
 };
+
+QString unstamped(const QString& line) {
+    return line.startsWith(u'[') ? line.mid(14) : line;
+}
+
+QString recvLine(const QByteArray& frame) {
+    return QStringLiteral(" RECV : ") + QString::fromLatin1(frame.toHex().toUpper());
+}
 
 } // namespace
 
@@ -184,9 +183,19 @@ class WindowHostileTest : public QObject {
         window_->txtDestPort->setText(QString::number(port));
         window_->show();
     }
-    void connectWindow(HostileModule& module) {
+    // Opens the window on the module and connects it.
+    bool openConnected(HostileModule& module) {
+        open(module.port());
         window_->cmdConnect->click();
-        QTRY_VERIFY(module.connected() && window_->cmdDisconnect->isEnabled());
+        return QTest::qWaitFor(
+            [&] { return module.connected() && window_->cmdDisconnect->isEnabled(); },
+            vm::test::kWaitMs);
+    }
+    // Presses Send with Repeat at the given interval.
+    void startRepeat(const QString& interval) {
+        window_->optInterval[1]->click();
+        window_->cboTime->setEditText(interval);
+        window_->cmdSend->click();
     }
     qsizetype stampedCount(const QString& text) const {
         return std::count_if(added_.begin(), added_.end(),
@@ -207,7 +216,7 @@ class WindowHostileTest : public QObject {
             const QByteArray piece = bytes.mid(offset, n);
             offset += n;
             if (vm::isStatusFrameLength(n))
-                lines << QStringLiteral(" RECV : ") + QString::fromLatin1(piece.toHex().toUpper());
+                lines << recvLine(piece);
             else if (n > 1)
                 lines << vm::wrongLengthLine(n);
         }
@@ -241,8 +250,7 @@ private slots:
     // RECV line with its bytes; a single byte gives nothing.
     void arrivalsOfAnyLengthAndContent() {
         HostileModule module;
-        open(module.port());
-        connectWindow(module);
+        QVERIFY(openConnected(module));
         QList<int> lengths;
         for (int n = 0; n <= 2048; ++n)
             lengths << n;
@@ -266,7 +274,7 @@ private slots:
                                         }));
             QStringList logged;
             for (qsizetype i = firstLine; i < added_.size(); ++i)
-                logged << (added_[i].startsWith(u'[') ? added_[i].mid(14) : added_[i]);
+                logged << unstamped(added_[i]);
             QCOMPARE(logged, linesFor(firstArrival, bytes));
         }
         QCOMPARE(window_->List1->count(), vm::kLogListLimit + 1);
@@ -291,11 +299,9 @@ private slots:
         vm::test::EmulatorProcess emulator;
         QVERIFY(emulator.startOnToolPort(args));
         open(emulator.port);
-        window_->optInterval[1]->click();
-        window_->cboTime->setEditText(QStringLiteral("0.1"));
-        window_->cmdSend->click();
+        startRepeat(QStringLiteral("0.1"));
         QTRY_VERIFY(std::count_if(added_.begin(), added_.end(), [&](const QString& line) {
-                        return line == expected || line.mid(14) == expected;
+                        return unstamped(line) == expected;
                     }) >= 3);
         window_->cmdEnd->click();
         QVERIFY(stampedCount(QStringLiteral(" Socket Connected!!")) >= 1);
@@ -305,8 +311,7 @@ private slots:
     // is read, memory stays bounded and the log list keeps its 1001 lines.
     void flood() {
         HostileModule module;
-        open(module.port());
-        connectWindow(module);
+        QVERIFY(openConnected(module));
         while (window_->List1->count() <= vm::kLogListLimit)
             window_->AddLog(QStringLiteral("before the flood"));
         const qint64 before = vm::test::residentKb();
@@ -336,8 +341,7 @@ private slots:
     void resetMidway() {
         QFETCH(int, length);
         HostileModule module;
-        open(module.port());
-        connectWindow(module);
+        QVERIFY(openConnected(module));
         const QByteArray bytes(length, 'N');
         module.writeThenReset(bytes);
         QTRY_COMPARE(stampedCount(QStringLiteral(" Socket Closed!!")), 1);
@@ -351,8 +355,7 @@ private slots:
         QTRY_VERIFY(module.connected());
         const QByteArray frame(34, '1');
         module.write(frame);
-        QTRY_COMPARE(added_.last().mid(14),
-                     QStringLiteral(" RECV : ") + QString::fromLatin1(frame.toHex().toUpper()));
+        QTRY_COMPARE(added_.last().mid(14), recvLine(frame));
     }
 
     // The module resets the connection at each request while Repeat runs fast: the window
@@ -361,9 +364,7 @@ private slots:
         HostileModule module;
         module.setResetOnRequest(true);
         open(module.port());
-        window_->optInterval[1]->click();
-        window_->cboTime->setEditText(QStringLiteral("0.01"));
-        window_->cmdSend->click();
+        startRepeat(QStringLiteral("0.01"));
         QTRY_VERIFY(stampedCount(QStringLiteral(" Socket Closed!!")) >= 5);
         window_->cmdEnd->click();
         QVERIFY(stampedCount(QStringLiteral(" Socket Connected!!")) >= 5);
@@ -374,13 +375,10 @@ private slots:
     // the event loop takes the clock for the timers when it turns, hence the short waits.)
     void tickKeepsTheRepeatTimer() {
         HostileModule module;
-        open(module.port());
-        connectWindow(module);
+        QVERIFY(openConnected(module));
         QTimer* timer = window_->link->SendTimer;
         timer->setTimerType(Qt::PreciseTimer);
-        window_->optInterval[1]->click();
-        window_->cboTime->setEditText(QStringLiteral("10"));
-        window_->cmdSend->click();
+        startRepeat(QStringLiteral("10"));
         QTest::qWait(100);
         const int left = timer->remainingTime();
         window_->link->SendTimer_Timer();
