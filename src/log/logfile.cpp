@@ -11,10 +11,12 @@
 #include <filesystem>
 #include <system_error>
 
+#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace vm {
 
@@ -41,6 +43,7 @@ QString resolvedFolder(const QString& folder) {
     return canonical.isEmpty() ? QDir::cleanPath(folder) : canonical;
 }
 
+#ifdef Q_OS_UNIX
 // Writes all bytes, or fails. Each pass either writes something or ends the loop.
 bool writeAll(int fd, const QByteArray& bytes, qint64& written) {
     written = 0;
@@ -55,6 +58,7 @@ bool writeAll(int fd, const QByteArray& bytes, qint64& written) {
     }
     return true;
 }
+#endif
 } // namespace
 
 QString programFolder() {
@@ -106,6 +110,14 @@ QString dailyLogFileName(const QDate& localDate) {
 bool appendLogEntry(const QString& filePath, const QString& text) {
     // Every text the program writes is ASCII; Latin-1 keeps one byte per character.
     const QByteArray bytes = text.toLatin1() + QByteArrayLiteral("\r\n");
+#ifndef Q_OS_UNIX
+    QFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    const bool whole = file.write(bytes) == bytes.size();
+    file.close();
+    return whole && file.error() == QFileDevice::NoError;
+#else
     // Non-blocking open: a pipe without a reader in the file's place fails at once
     // instead of holding up the window.
     const int fd = ::open(QFile::encodeName(filePath).constData(),
@@ -125,6 +137,7 @@ bool appendLogEntry(const QString& filePath, const QString& text) {
     if (::close(fd) != 0)
         complete = false;
     return complete;
+#endif
 }
 
 } // namespace vm
