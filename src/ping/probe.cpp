@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include <linux/icmp.h>
@@ -19,6 +18,9 @@ namespace vm {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
+
+// A host entry with more names and addresses than this is not looked up.
+constexpr std::size_t kLookupBufferLimit = 1 << 20;
 
 class SocketHandle {
 public:
@@ -166,22 +168,23 @@ std::optional<Ipv4Address> resolveFirstIpv4(const QString& name) {
     if (name.isEmpty() || name.contains(QChar(u'\0')))
         return std::nullopt;
     const QByteArray host = name.toUtf8();
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.constData(), nullptr, &hints, &found) != 0)
+    // The host entry keeps the name service's own order (the order `getent hosts` shows);
+    // getaddrinfo would sort the addresses by reachability and probe another first.
+    std::vector<char> work(1024);
+    hostent entry{};
+    hostent* found = nullptr;
+    int lookupError = 0;
+    int result = 0;
+    while ((result = ::gethostbyname2_r(host.constData(), AF_INET, &entry, work.data(), work.size(),
+                                        &found, &lookupError)) == ERANGE &&
+           work.size() < kLookupBufferLimit)
+        work.resize(work.size() * 2);
+    if (result != 0 || found == nullptr || found->h_addrtype != AF_INET ||
+        found->h_length != int(sizeof(Ipv4Address)) || found->h_addr_list[0] == nullptr)
         return std::nullopt;
-    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> release(found, ::freeaddrinfo);
-    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family != AF_INET || entry->ai_addrlen < sizeof(sockaddr_in))
-            continue;
-        Ipv4Address address;
-        const auto* inet = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-        std::memcpy(address.data(), &inet->sin_addr, address.size());
-        return address;
-    }
-    return std::nullopt;
+    Ipv4Address address;
+    std::memcpy(address.data(), found->h_addr_list[0], address.size());
+    return address;
 }
 
 PingOutcome probeEcho(const Ipv4Address& target, EchoSocket socket) {

@@ -20,8 +20,8 @@ inline constexpr std::chrono::milliseconds kEchoTimeout{2700};
 inline constexpr qsizetype kLookupNameLength = 64;
 QString lookupName(const QString& boxText);
 
-// The first IPv4 address that the system's resolver gives for `name` (a dotted address
-// resolves to itself), or none when the name does not resolve.
+// The first IPv4 address of `name` in the order the system's name service lists them (a
+// dotted address resolves to itself), or none when the name does not resolve.
 std::optional<Ipv4Address> resolveFirstIpv4(const QString& name);
 using Resolver = std::function<std::optional<Ipv4Address>(const QString& name)>;
 

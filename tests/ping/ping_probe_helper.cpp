@@ -1,12 +1,18 @@
 // Runs one probe and prints its result line, so that the tests can run the probe inside
 // network namespaces of their own and as another user:
 //   ping_probe_helper [--socket=ping|raw] <address box text>
+//   ping_probe_helper --resolve <name>   (the look-up alone: prints the address, sends nothing)
 #include "ping/probe.h"
 
 #include <cstdio>
 #include <cstring>
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--resolve") == 0) {
+        const auto address = vm::resolveFirstIpv4(QString::fromLocal8Bit(argv[2]));
+        std::puts(address ? qPrintable(vm::dottedAddress(*address)) : "unknown");
+        return 0;
+    }
     vm::ProbeSetup setup;
     int next = 1;
     if (next < argc && std::strncmp(argv[next], "--socket=", 9) == 0) {
@@ -16,7 +22,9 @@ int main(int argc, char** argv) {
                                                         : vm::EchoSocket::Automatic;
     }
     if (next + 1 != argc) {
-        std::fputs("usage: ping_probe_helper [--socket=ping|raw] <address box text>\n", stderr);
+        std::fputs("usage: ping_probe_helper [--socket=ping|raw] <address box text>\n"
+                   "       ping_probe_helper --resolve <name>\n",
+                   stderr);
         return 2;
     }
     std::puts(vm::pingResultLine(QString::fromLocal8Bit(argv[next]), setup).toUtf8().constData());

@@ -219,17 +219,49 @@ private slots:
         QFETCH(QString, boxText);
         QFETCH(QString, replyFrom);
         REQUIRE_NAMESPACE(ns);
-        QVERIFY(ns.etcFile(QStringLiteral("resolv.conf"),
-                           "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"));
-        QVERIFY(
-            ns.etcFile(QStringLiteral("hosts"), "127.0.0.1 localhost\n127.0.0.9 loop.invalid\n"));
-        QVERIFY(ns.etcFile(QStringLiteral("nsswitch.conf"), "hosts: files dns\n"));
+        QVERIFY(ownResolver(ns));
         const Run probe = ns.exec({helper_, boxText}, false);
         QVERIFY2(probe.ok, qPrintable(probe.err));
         if (!replyFrom.isEmpty())
             return verifyReply(probe.out, replyFrom);
         QCOMPARE(probe.out, QStringLiteral("Ping: Unknown Host ") + boxText);
         QVERIFY2(probe.elapsedMs < 2000, qPrintable(QString::number(probe.elapsedMs)));
+    }
+
+    // A name with several addresses is probed at the first one the name service lists,
+    // whether or not it is reachable. Only the look-up runs: nothing is sent to 10.9.9.9.
+    void firstAddressInListedOrder_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("first");
+        QTest::newRow("unreachable first") << "two.invalid"
+                                           << "10.9.9.9";
+        QTest::newRow("loopback first") << "other.invalid"
+                                        << "127.0.0.8";
+    }
+
+    void firstAddressInListedOrder() {
+        QFETCH(QString, name);
+        QFETCH(QString, first);
+        REQUIRE_NAMESPACE(ns);
+        QVERIFY(ownResolver(ns));
+        const Run lookUp = ns.exec({helper_, "--resolve", name}, false);
+        QVERIFY2(lookUp.ok, qPrintable(lookUp.err));
+        QCOMPARE(lookUp.out, first);
+    }
+
+private:
+    // Hosts and resolver files of the namespace's own, with a name server on its loopback
+    // that is not there.
+    static bool ownResolver(const TestNamespace& ns) {
+        return ns.etcFile(QStringLiteral("resolv.conf"),
+                          "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n") &&
+               ns.etcFile(QStringLiteral("hosts"), "127.0.0.1 localhost\n"
+                                                   "127.0.0.9 loop.invalid\n"
+                                                   "10.9.9.9 two.invalid\n"
+                                                   "127.0.0.8 two.invalid\n"
+                                                   "127.0.0.8 other.invalid\n"
+                                                   "10.9.9.9 other.invalid\n") &&
+               ns.etcFile(QStringLiteral("nsswitch.conf"), "hosts: files dns\n");
     }
 };
 
