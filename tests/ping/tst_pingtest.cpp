@@ -1,9 +1,9 @@
 // Ping Start and Ping Stop: the state table, with a stand-in probe so that it runs fast.
 #include "ping/pingtest.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -20,13 +20,17 @@ struct Rig {
     QStringList log;
     std::unique_ptr<vm::PingTest> test;
     QList<bool> timerOnAtProbe;
+    QElapsedTimer clock;
+    QList<qint64> probedAt; // ms since the rig was made
 
     explicit Rig(bool standIn = true) {
+        clock.start();
         test = std::make_unique<vm::PingTest>(
             vm::PingView{box, start, stop, [this](const QString& line) { log << line; }}, nullptr);
         if (standIn)
             test->setProbe([this](const QString& text) {
                 timerOnAtProbe << test->PingTimer->isActive();
+                probedAt << clock.elapsed();
                 return QStringLiteral("probe ") + text;
             });
     }
@@ -78,15 +82,19 @@ private slots:
         QCOMPARE(rig.box->isEnabled(), boxEnabledAfter);
     }
 
+    // The start probe runs before the timer; the ticks follow one second apart, never early.
     void firstProbeBeforeTheTimerThenTicks() {
         Rig rig;
         QCOMPARE(rig.test->PingTimer->objectName(), QStringLiteral("PingTimer"));
         QCOMPARE(rig.test->PingTimer->interval(), 1000);
+        QCOMPARE(rig.test->PingTimer->timerType(), Qt::PreciseTimer);
         rig.start->click();
         QCOMPARE(rig.timerOnAtProbe, QList<bool>{false});
-        QSignalSpy ticks(rig.test->PingTimer, &QTimer::timeout);
-        QVERIFY(ticks.wait(3000));
-        QCOMPARE(rig.log, (QStringList{kProbe, kProbe}));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.probedAt.size(), 3, 5000);
+        for (int i = 1; i < rig.probedAt.size(); ++i)
+            QVERIFY2(rig.probedAt[i] - rig.probedAt[i - 1] >= 995,
+                     qPrintable(QString::number(rig.probedAt[i] - rig.probedAt[i - 1])));
+        QCOMPARE(rig.log, (QStringList{kProbe, kProbe, kProbe}));
         rig.stop->click();
         QCOMPARE(rig.log.last(), kEnd);
     }
