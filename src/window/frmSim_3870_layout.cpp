@@ -316,6 +316,7 @@ void frmSim_3870::buildControls() {
     List1->setGeometry(twipsRect(0, 6840, 11055, 2205));
     List1->setFont(makeFont("GulimChe", 9.75, false));
     List1->setUniformItemSizes(true);
+    List1->setTextElideMode(Qt::ElideNone); // a line is scrolled to, never cut with "…"
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setAccessibleName(QStringLiteral("Log"));
     b.tabs.add(List1, 25);
