@@ -63,20 +63,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(list.updatesEnabled(), 2000);
     }
 
-    // A long line keeps its whole width however many shorter lines come after it, and the
-    // list scrolls sideways to its end.
+    // A long line keeps its whole width however many shorter lines follow it, and the list
+    // scrolls sideways to its end.
     void longLineReadableWhole() {
         QListWidget list;
         list.setUniformItemSizes(true);
         list.resize(300, 100);
         list.show();
         QVERIFY(QTest::qWaitForWindowExposed(&list));
-        vm::addLogLine(list, QStringLiteral("short"));
-        QCoreApplication::processEvents();
         const QString longLine = QStringLiteral("[12:00:00.000] RECV : ") + QString(114, u'F');
-        vm::addLogLine(list, longLine);
-        for (int i = 0; i < 20; ++i)
-            vm::addLogLine(list, QString::number(i));
+        for (const QString& line : {QStringLiteral("short"), longLine, QStringLiteral("1")})
+            vm::addLogLine(list, line);
         QCoreApplication::processEvents();
         const int textWidth = list.fontMetrics().horizontalAdvance(longLine);
         QVERIFY(list.visualItemRect(list.item(1)).width() > textWidth);
