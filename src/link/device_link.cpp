@@ -132,7 +132,9 @@ void DeviceLink::Winsock1_Connect() {
 void DeviceLink::Winsock1_Close() {
     m_view.cmdConnect->setEnabled(true);
     m_view.cmdDisconnect->setEnabled(false);
-    m_view.cmdEnd->setEnabled(false);
+    // A running repeat keeps End, the one way to stop it while no connection can be made.
+    if (!SendTimer->isActive())
+        m_view.cmdEnd->setEnabled(false);
     addStampedLine(QStringLiteral(" Socket Closed!!"));
 }
 
@@ -217,6 +219,7 @@ void DeviceLink::armRepeat() {
         return;
     SendTimer->setInterval(int(periodMs));
     SendTimer->start();
+    m_view.cmdEnd->setEnabled(true);
 }
 
 void DeviceLink::setIntervalControlsEnabled(bool enabled) {
@@ -246,6 +249,9 @@ void DeviceLink::cmdEnd_Click() {
     if (SendTimer->isActive())
         SendTimer->stop();
     setIntervalControlsEnabled(true);
+    // End was left enabled for the repeat alone: with no connection it goes grey again.
+    if (Winsock1->State() != Winsock::kConnected)
+        m_view.cmdEnd->setEnabled(false);
 }
 
 void DeviceLink::SendTimer_Timer() {

@@ -196,25 +196,36 @@ void TestDeviceLink::connectionButtonsAndLines() {
 }
 
 void TestDeviceLink::connectRefused_data() {
-    QTest::addColumn<bool>("bySend");
-    QTest::newRow("Connect") << false;
-    QTest::newRow("Send drops the frame") << true;
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("buttons");
+    QTest::addColumn<QString>("interval");
+    const QString free = "optInterval_0+";
+    const QString locked = "optInterval_0-";
+    QTest::newRow("Connect") << "connect" << kClosedButtons << free;
+    QTest::newRow("Send drops the frame") << "send" << kClosedButtons << locked;
+    // End stays enabled while the repeat timer runs, so that the repeat can be stopped.
+    QTest::newRow("Repeat keeps trying") << "repeat"
+                                         << "cmdConnect+ cmdDisconnect- cmdSend+ cmdEnd+" << locked;
 }
 
 void TestDeviceLink::connectRefused() {
-    QFETCH(bool, bySend);
+    QFETCH(QString, button);
+    QFETCH(QString, buttons);
+    QFETCH(QString, interval);
     LinkFixture ui;
     DeviceLink link(ui.view);
     const QString port = QString::number(unusedLoopbackPort());
     ui.setDestination("127.0.0.1", port);
-    (bySend ? ui.view.cmdSend : ui.view.cmdConnect)->click();
+    if (button == "repeat")
+        ui.view.optInterval[1]->click();
+    (button == "connect" ? ui.view.cmdConnect : ui.view.cmdSend)->click();
     QTRY_COMPARE(ui.lines.size(), 1);
+    link.SendTimer->stop();
     QTest::qWait(20);
     QCOMPARE(ui.lines,
              QStringList{kStamp + " Connect Failed!! 127.0.0.1:" + port + " : Connection refused"});
-    QCOMPARE(buttonStates(ui.view), kClosedButtons);
-    QCOMPARE(intervalStates(ui.view).section(' ', 0, 0),
-             QString(bySend ? "optInterval_0-" : "optInterval_0+"));
+    QCOMPARE(buttonStates(ui.view), buttons);
+    QCOMPARE(intervalStates(ui.view).section(' ', 0, 0), interval);
 }
 
 void TestDeviceLink::refusedDestination_data() {
@@ -553,15 +564,24 @@ void TestDeviceLink::peerClosesWhileRepeating() {
     QTRY_VERIFY(!rig.module.frames().isEmpty());
     rig.module.latest()->disconnectFromHost();
     QTRY_COMPARE(rig.ui.countLines(" Socket Closed!!"), 1);
-    QVERIFY(!rig.ui.view.cmdEnd->isEnabled() || rig.ui.countLines(" Socket Connected!!") == 2);
+    // The repeat goes on, reconnects, and can be ended all along.
+    QVERIFY(rig.ui.view.cmdEnd->isEnabled());
     QVERIFY(rig.link->SendTimer->isActive());
-
     QTRY_VERIFY_WITH_TIMEOUT(rig.module.acceptedCount() >= 2, 10000);
     QTRY_COMPARE(rig.ui.countLines(" Socket Connected!!"), 2);
-    QVERIFY(rig.ui.view.cmdEnd->isEnabled());
     const auto before = rig.module.frames().size();
     QTRY_VERIFY(rig.module.frames().size() > before);
-    rig.ui.view.cmdEnd->click();
+
+    // Closed again with nothing to reconnect to: End stops the ticks and their lines.
+    rig.ui.setDestination("127.0.0.1", QString::number(unusedLoopbackPort()));
+    rig.module.latest()->disconnectFromHost();
+    QTRY_VERIFY(rig.ui.countLines(" Connect Failed!!") >= 2);
+    QTest::mouseClick(rig.ui.view.cmdEnd, Qt::LeftButton);
+    QVERIFY(!rig.link->SendTimer->isActive());
+    QCOMPARE(buttonStates(rig.ui.view), kClosedButtons);
+    const auto lines = rig.ui.lines.size();
+    QTest::qWait(200);
+    QCOMPARE(rig.ui.lines.size(), lines);
 }
 
 void TestDeviceLink::shutdownAndDestructionAreSilent_data() {
