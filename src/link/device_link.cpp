@@ -117,8 +117,9 @@ void DeviceLink::cmdConnect_Click() {
 }
 
 void DeviceLink::cmdDisconnect_Click() {
-    Winsock1->Close();
-    Winsock1_Close();
+    // When the module closed the connection first, its own close event gives the one line.
+    if (!Winsock1->Close())
+        Winsock1_Close();
 }
 
 void DeviceLink::Winsock1_Connect() {
@@ -262,6 +263,8 @@ void DeviceLink::SendTimer_Timer() {
 
 void DeviceLink::shutdown() {
     SendTimer->stop();
+    // Nothing the connection did before is reported any more.
+    Winsock1->disconnect(this);
     Winsock1->Close();
 }
 
