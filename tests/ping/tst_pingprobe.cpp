@@ -13,6 +13,7 @@
 namespace {
 
 using vm::test::Run;
+using vm::test::TestNamespace;
 
 const QString kLoopback = QStringLiteral("127.0.0.1");
 const QString kAnyUser = QStringLiteral("0 2147483647");
