@@ -1,0 +1,124 @@
+#include "process.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vm::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits for a child, killing it when the time is up; its exit code or -1.
+int reap(int pid, int timeoutMs) {
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = 0;
+    for (;;) {
+        const int done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0 || Clock::now() >= end)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
+int spawn(const std::vector<std::string>& argv, const std::string& in, const std::string& out,
+          const std::string& err, const std::vector<std::string>& environment) {
+    const int pid = fork();
+    if (pid != 0)
+        return pid;
+    const auto redirect = [](const std::string& path, int fd, int flags) {
+        const int file = open(path.c_str(), flags, 0644);
+        if (file < 0 || dup2(file, fd) < 0)
+            _exit(127);
+        close(file);
+    };
+    redirect(in, STDIN_FILENO, O_RDONLY);
+    redirect(out, STDOUT_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
+    redirect(err, STDERR_FILENO, O_WRONLY | O_CREAT | O_TRUNC);
+    for (const std::string& entry : environment)
+        putenv(const_cast<char*>(entry.c_str()));
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+} // namespace
+
+std::string temporaryPath(const std::string& name) {
+    std::string folder = "/tmp/vm3870ctl-test-XXXXXX";
+    if (mkdtemp(folder.data()) == nullptr)
+        throw std::runtime_error("cannot make a temporary folder");
+    return folder + "/" + name;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+Finished runProgram(const std::vector<std::string>& argv, const std::string& input,
+                    const std::vector<std::string>& environment, int timeoutMs) {
+    const std::string base = temporaryPath("run");
+    writeFile(base + ".in", input);
+    const int pid = spawn(argv, base + ".in", base + ".out", base + ".err", environment);
+    Finished f;
+    f.code = reap(pid, timeoutMs);
+    f.out = readFile(base + ".out");
+    f.err = readFile(base + ".err");
+    return f;
+}
+
+Emulator::Emulator(const std::vector<std::string>& options) {
+    logFile_ = temporaryPath("emulator.log");
+    std::vector<std::string> argv{VM_BUILD_DIR "/vm3870emu", "--listen", "127.0.0.1:0"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    pid_ = spawn(argv, "/dev/null", logFile_, logFile_ + ".err", {});
+    // Its first line names the port it took: "... listening on 127.0.0.1:PORT, ..."
+    const auto end = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < end) {
+        const std::string text = log();
+        const std::size_t at = text.find("listening on 127.0.0.1:");
+        if (at != std::string::npos && text.find(',', at) != std::string::npos) {
+            port_ = static_cast<std::uint16_t>(std::atoi(text.c_str() + at + 23));
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    throw std::runtime_error("the emulator did not start: " + readFile(logFile_ + ".err"));
+}
+
+Emulator::~Emulator() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        reap(pid_, 5000);
+    }
+}
+
+std::string Emulator::log() const {
+    return readFile(logFile_);
+}
+
+} // namespace vm::test
