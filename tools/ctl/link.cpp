@@ -11,6 +11,7 @@ constexpr std::size_t kReadSize = 64 * 1024;
 Link::Link()
     : socket_(io_)
     , signals_(io_, SIGINT, SIGTERM)
+    , timer_(io_)
     , buffer_(kReadSize) {
     signals_.async_wait([this](const std::error_code& ec, int) {
         if (!ec)
@@ -18,12 +19,18 @@ Link::Link()
     });
 }
 
+// The deadline is a timer of the event loop, which keeps microseconds, where a timed run of
+// the loop would round its wait to whole milliseconds and miss 1 ms slots.
 template <class Done> bool Link::runUntil(Done done, SteadyTime deadline) {
-    while (!done() && !interrupted_) {
+    bool waiting = true;
+    timer_.expires_at(deadline);
+    timer_.async_wait([&waiting](const std::error_code&) { waiting = false; });
+    while (waiting) {
+        if (done() || interrupted_)
+            timer_.cancel(); // its handler still runs, so `waiting` is never left dangling
         if (io_.stopped())
             io_.restart();
-        if (io_.run_one_until(deadline) == 0 && std::chrono::steady_clock::now() >= deadline)
-            return done();
+        io_.run_one();
     }
     return done();
 }

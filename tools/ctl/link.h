@@ -54,6 +54,7 @@ private:
     asio::io_context io_;
     asio::ip::tcp::socket socket_;
     asio::signal_set signals_;
+    asio::steady_timer timer_;
     std::vector<std::uint8_t> buffer_;
     std::deque<Arrival> arrivals_;
     bool open_ = false;
