@@ -23,7 +23,6 @@ const char* const kFooter = R"(Examples:
   vm3870ctl watch -n 500 --vcd trace.vcd --reconnect inputs as a logic-analyzer trace
   vm3870ctl decode 4E3130303130303031...             decode frames given as hex
   vm3870ctl decode --file Log/20261207.txt -f json   decode a daily log file
-  vm3870ctl ping -n 4                                four ICMP echoes
   vm3870ctl run fixture.chk --junit report.xml       check script; TAP on stdout
 
 Settings: host and port default to ADDRESS and PORT of the window's settings file
@@ -109,7 +108,7 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
     int pollMs = 10;
 
     CLI::App app{"vm3870ctl: the 3870/3890 digital I/O module from scripts and pipelines: "
-                 "status, outputs, counters, watch, decode, ping and check scripts.",
+                 "status, outputs, counters, watch, decode and check scripts.",
                  "vm3870ctl"};
     app.fallthrough();
     app.require_subcommand(1, 1);
@@ -177,13 +176,6 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
     decode->add_option("--file", inv.inputFile, "Read lines from FILE instead of stdin")
         ->check(CLI::ExistingFile)
         ->type_name("FILE");
-
-    CLI::App* ping =
-        app.add_subcommand("ping", "ICMP echo as the window's ping test, one line per probe");
-    std::uint64_t pingCount = 0;
-    ping->add_option("-n,--count", pingCount, "Number of probes (default 4)")
-        ->check(CLI::PositiveNumber)
-        ->type_name("N");
 
     CLI::App* run = app.add_subcommand("run", "Run a check script; TAP version 13 on stdout");
     run->add_option("SCRIPT", inv.script, "The check script")->required()->check(CLI::ExistingFile);
@@ -277,9 +269,6 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
         inv.command = Command::Decode;
         if (!inv.hex.empty() && !inv.inputFile.empty())
             return usage("decode takes HEX arguments or --file, not both");
-    } else if (*ping) {
-        inv.command = Command::Ping;
-        inv.count = pingCount == 0 ? 4 : pingCount;
     } else {
         inv.command = Command::Run;
     }

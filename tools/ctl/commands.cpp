@@ -89,12 +89,3 @@ int runExchange(const Invocation& inv) {
 }
 
 } // namespace vm::ctl
-
-namespace vm::ctl {
-
-int runPing(const Invocation&) {
-    say("ping is not part of this build yet; use the window's ping test");
-    return kExitUsage;
-}
-
-} // namespace vm::ctl

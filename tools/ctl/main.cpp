@@ -24,9 +24,7 @@ int main(int argc, char* argv[]) {
     case Command::Decode:
         return runDecode(inv);
     case Command::Run:
-        return runScript(inv);
-    case Command::Ping:
         break;
     }
-    return runPing(inv);
+    return runScript(inv);
 }
