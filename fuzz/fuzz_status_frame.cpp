@@ -6,11 +6,11 @@
 #include "fuzz_text.h"
 #include "link/device_link.h"
 #include "link/protocol_qt.h"
-#include "log/errorbox.h"
 #include "log/logfile.h"
 #include "log/timestamp.h"
 #include "protocol/decoder.h"
 #include "support/link_widgets.h"
+#include "toolkit/errorbox.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,13 +2,13 @@
 
 #include "link/protocol_qt.h"
 #include "link/winsock.h"
-#include "log/errorbox.h"
 #include "log/logfile.h"
 #include "log/timestamp.h"
 #include "protocol/decoder.h"
 #include "protocol/frames.h"
 #include "protocol/parsers.h"
-#include "window/colors.h"
+#include "toolkit/colors.h"
+#include "toolkit/errorbox.h"
 
 #include <QPalette>
 

@@ -5,13 +5,13 @@
 
 #include "link/device_link.h"
 #include "link/winsock.h"
-#include "log/errorbox.h"
 #include "log/logfile.h"
 #include "log/loglist.h"
 #include "protocol/decoder.h"
 #include "support/emulator.h"
 #include "support/memory.h"
 #include "support/program_folder.h"
+#include "toolkit/errorbox.h"
 #include "window/frmSim_3870.h"
 
 #include <QComboBox>
