@@ -92,7 +92,7 @@ std::string csv(const Record& r) {
 std::string text(const Record& r) {
     char buffer[256];
     std::string out = r.time.empty() ? std::string(24, '-') : r.time;
-    std::snprintf(buffer, sizeof buffer, " %3zu B", r.bytes.size());
+    std::snprintf(buffer, sizeof buffer, " %3u B", static_cast<unsigned>(r.bytes.size()));
     out += buffer;
     if (!r.fields) {
         out += "  " + recordError(r) + ": " + hexUpper(r.bytes);
