@@ -91,23 +91,35 @@ Finished runProgram(const std::vector<std::string>& argv, const std::string& inp
     return f;
 }
 
-Emulator::Emulator(const std::vector<std::string>& options) {
+Emulator::Emulator(const std::vector<std::string>& options, bool toolPort) {
     logFile_ = temporaryPath("emulator.log");
-    std::vector<std::string> argv{VM_BUILD_DIR "/vm3870emu", "--listen", "127.0.0.1:0"};
+    const int first = 20000 + static_cast<int>(getpid() % 6000) * 2;
+    for (int attempt = 0; attempt < 20; ++attempt)
+        if (start(options, toolPort ? first + attempt : 0))
+            return;
+    throw std::runtime_error("the emulator did not start: " + readFile(logFile_ + ".err"));
+}
+
+bool Emulator::start(const std::vector<std::string>& options, int port) {
+    std::vector<std::string> argv{VM_BUILD_DIR "/vm3870emu", "--listen",
+                                  "127.0.0.1:" + std::to_string(port)};
     argv.insert(argv.end(), options.begin(), options.end());
     pid_ = spawn(argv, "/dev/null", logFile_, logFile_ + ".err", {});
-    // Its first line names the port it took: "... listening on 127.0.0.1:PORT, ..."
+    // Its first line names the port it took: "... listening on 127.0.0.1:PORT, ..."; a port
+    // it cannot bind ends it.
     const auto end = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < end) {
+    int status = 0;
+    while (Clock::now() < end && waitpid(pid_, &status, WNOHANG) == 0) {
         const std::string text = log();
         const std::size_t at = text.find("listening on 127.0.0.1:");
         if (at != std::string::npos && text.find(',', at) != std::string::npos) {
             port_ = static_cast<std::uint16_t>(std::atoi(text.c_str() + at + 23));
-            return;
+            return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    throw std::runtime_error("the emulator did not start: " + readFile(logFile_ + ".err"));
+    pid_ = -1;
+    return false;
 }
 
 Emulator::~Emulator() {

@@ -26,7 +26,9 @@ void writeFile(const std::string& path, const std::string& text);
 // The real vm3870emu on a free loopback port, ended with SIGTERM when this goes.
 class Emulator {
 public:
-    explicit Emulator(const std::vector<std::string>& options);
+    // On a free loopback port; with `toolPort`, on one the window's settings can hold
+    // (20000 to 31999, a bounded number of tries).
+    explicit Emulator(const std::vector<std::string>& options, bool toolPort = false);
     ~Emulator();
     Emulator(const Emulator&) = delete;
     Emulator& operator=(const Emulator&) = delete;
@@ -36,6 +38,8 @@ public:
     std::string log() const;
 
 private:
+    bool start(const std::vector<std::string>& options, int port);
+
     int pid_ = -1;
     std::uint16_t port_ = 0;
     std::string logFile_;
