@@ -23,6 +23,15 @@ std::string number(double value) {
     return buffer;
 }
 
+// " " and the number right-aligned in `width` characters.
+void appendAligned(std::string& out, std::uint32_t value, std::size_t width) {
+    const std::string digits = std::to_string(value);
+    out += ' ';
+    if (digits.size() < width)
+        out.append(width - digits.size(), ' ');
+    out += digits;
+}
+
 std::string csvField(std::string_view latin1) {
     std::string text;
     bool quote = false;
@@ -90,10 +99,11 @@ std::string csv(const Record& r) {
 }
 
 std::string text(const Record& r) {
-    char buffer[256];
-    std::string out = r.time.empty() ? std::string(24, '-') : r.time;
-    std::snprintf(buffer, sizeof buffer, " %3u B", static_cast<unsigned>(r.bytes.size()));
-    out += buffer;
+    std::string out;
+    out.reserve(256);
+    out += r.time.empty() ? std::string(24, '-') : r.time;
+    appendAligned(out, static_cast<std::uint32_t>(r.bytes.size()), 3);
+    out += " B";
     if (!r.fields) {
         out += "  " + recordError(r) + ": " + hexUpper(r.bytes);
     } else {
@@ -106,18 +116,14 @@ std::string text(const Record& r) {
             out += visible(c);
         out += "  counters";
         for (const std::uint32_t counter : f.counters) {
-            std::snprintf(buffer, sizeof buffer, " %10u", static_cast<unsigned>(counter));
-            out += buffer;
+            appendAligned(out, counter, 10);
         }
-        if (f.checksum) {
-            std::snprintf(buffer, sizeof buffer, "  checksum %02X", *f.checksum);
-            out += buffer;
-        }
+        if (f.checksum)
+            out += "  checksum " + hexUpper({*f.checksum});
         if (f.gaps) {
             out += "  gaps";
             for (const std::uint32_t gap : *f.gaps) {
-                std::snprintf(buffer, sizeof buffer, " %10u", static_cast<unsigned>(gap));
-                out += buffer;
+                appendAligned(out, gap, 10);
             }
         }
     }
