@@ -249,6 +249,8 @@ TEST_CASE("run prints TAP, writes JUnit, and exits by what the checks found") {
          "not ok 3 - expect gap0 == 0 # gap0 was absent (34-byte frames)\nok 4", ""},
         {at("{fixture}", {"run", broken}), 2, "", "broken.chk:3: unknown field \"DI9\""},
         {at("{closed}", {"run", passing}), 3, "Bail out!", "cannot connect"},
+        {at("{closed}", {"run", passing, "--junit", "/nonexistent/r.xml"}), 2, "",
+         "cannot write /nonexistent/r.xml"},
         {at("{silent}", {"-t", "100", "run", failing}), 4,
          "not ok 1 - set 2 0 # no reply within 100 ms", ""},
     };

@@ -222,6 +222,11 @@ int runScript(const Invocation& inv) {
         std::fprintf(stderr, "%s\n", error->message.c_str());
         return kExitUsage;
     }
+    // A report that cannot be written is said before anything is sent.
+    if (!inv.junitFile.empty() && !std::ofstream(inv.junitFile, std::ios::app)) {
+        say("cannot write " + inv.junitFile);
+        return kExitUsage;
+    }
     Runner runner(inv);
     return runner.run(std::get<Script>(parsed), inv.script);
 }

@@ -2,7 +2,6 @@
 
 #include "ctl/record.h"
 
-#include <fstream>
 #include <sstream>
 
 namespace vm::ctl {
@@ -133,18 +132,6 @@ WindowSettings parseWindowSettings(std::string_view fileText) {
             settings.interval = std::move(value);
     }
     return settings;
-}
-
-WindowSettings readWindowSettings() {
-    const std::string path = windowSettingsPath();
-    if (path.empty())
-        return {};
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return {};
-    std::ostringstream text;
-    text << file.rdbuf();
-    return parseWindowSettings(text.str());
 }
 
 } // namespace vm::ctl

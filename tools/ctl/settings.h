@@ -25,8 +25,8 @@ WindowSettings parseWindowSettings(std::string_view fileText);
 // it stands, as the window takes it.
 std::string unescapeSettingValue(std::string_view raw);
 
-// Where the window keeps its settings on this system (the platform's part), and the
-// settings read from there; nothing when the file is missing or unreadable.
+// The platform's part: where the window keeps its settings on this system (for messages),
+// and the settings read from there; nothing when they are missing or unreadable.
 std::string windowSettingsPath();
 WindowSettings readWindowSettings();
 

@@ -4,6 +4,8 @@
 #include "ctl/settings.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 namespace vm::ctl {
 
@@ -19,6 +21,18 @@ std::string windowSettingsPath() {
         folder = std::string(home) + "/.config";
     }
     return folder + "/VM3870_SIMUL.conf";
+}
+
+WindowSettings readWindowSettings() {
+    const std::string path = windowSettingsPath();
+    if (path.empty())
+        return {};
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return {};
+    std::ostringstream text;
+    text << file.rdbuf();
+    return parseWindowSettings(text.str());
 }
 
 } // namespace vm::ctl
