@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <netinet/in.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -131,6 +133,27 @@ Emulator::~Emulator() {
 
 std::string Emulator::log() const {
     return readFile(logFile_);
+}
+
+FullListener::FullListener() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    client_ = socket(AF_INET, SOCK_STREAM, 0);
+    if (listener_ < 0 || client_ < 0 ||
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 0) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        connect(client_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        throw std::runtime_error("cannot set up a listener with a full queue");
+    port_ = ntohs(address.sin_port);
+}
+
+FullListener::~FullListener() {
+    close(client_);
+    close(listener_);
 }
 
 } // namespace vm::test

@@ -45,4 +45,20 @@ private:
     std::string logFile_;
 };
 
+// A loopback port whose connects time out: it listens with a queue of one and never takes
+// the one client that fills it, so the kernel drops every further connect request.
+class FullListener {
+public:
+    FullListener();
+    ~FullListener();
+    FullListener(const FullListener&) = delete;
+    FullListener& operator=(const FullListener&) = delete;
+    std::uint16_t port() const { return port_; }
+
+private:
+    int listener_ = -1;
+    int client_ = -1;
+    std::uint16_t port_ = 0;
+};
+
 } // namespace vm::test

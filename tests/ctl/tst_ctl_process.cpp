@@ -41,6 +41,11 @@ std::uint16_t closedPort() {
     return port;
 }
 
+std::uint16_t fullPort() {
+    static const vm::test::FullListener listener;
+    return listener.port();
+}
+
 std::string configFolder() {
     static const std::string folder = [] {
         const std::string path = vm::test::temporaryPath("VM3870_SIMUL.conf");
@@ -55,6 +60,7 @@ Finished ctl(std::vector<std::string> args, const std::string& input = {}) {
     for (std::string& a : args) {
         if (a.starts_with('{') && a.ends_with('}'))
             a = std::to_string(a == "{closed}" ? closedPort()
+                               : a == "{full}" ? fullPort()
                                                : emulator(a.substr(1, a.size() - 2)).port());
     }
     args.insert(args.begin(), VM_BUILD_DIR "/vm3870ctl");
@@ -120,6 +126,7 @@ TEST_CASE("status, set and reset print the decoded reply; faults give their exit
         {at("{garbage}", {"status"}), 1, "not a status frame: 20 bytes", ""},
         {at("{silent}", {"-t", "200", "status"}), 4, "", "no reply within 200 ms"},
         {at("{closed}", {"status"}), 3, "", "cannot connect to 127.0.0.1:"},
+        {at("{full}", {"-t", "200", "status"}), 3, "", "no connection within 200 ms"},
         {at("{fixture}", {"set", "3", "1"}), 2, "", "CH is 1, 2 or A"},
         {at("{fixture}", {"reset", "0"}), 2, "", "CH is 1 to 6 or A"},
         {at("{fixture}", {"set", "1"}), 2, "", "V is required"},
