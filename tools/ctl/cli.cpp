@@ -159,7 +159,7 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
         ->type_name("S");
     CLI::Option* countOption =
         watch->add_option("-n,--count", count, "Stop after N replies (not with -d)")
-            ->check(CLI::PositiveNumber)
+            ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1000000000000}))
             ->type_name("N");
     CLI::Option* durationOption =
         watch->add_option("-d,--duration", duration, "Stop after S seconds (not with -n)")
