@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
 #include <sstream>
@@ -64,9 +65,22 @@ int spawn(const std::vector<std::string>& argv, const std::string& in, const std
 } // namespace
 
 std::string temporaryPath(const std::string& name) {
-    std::string folder = "/tmp/vm3870ctl-test-XXXXXX";
-    if (mkdtemp(folder.data()) == nullptr)
-        throw std::runtime_error("cannot make a temporary folder");
+    // One folder for the test program, removed when it ends; one folder in it per path.
+    struct Root {
+        std::string path = "/tmp/vm3870ctl-test-XXXXXX";
+        Root() {
+            if (mkdtemp(path.data()) == nullptr)
+                throw std::runtime_error("cannot make a temporary folder");
+        }
+        ~Root() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    };
+    static const Root root;
+    static int count = 0;
+    const std::string folder = root.path + "/" + std::to_string(++count);
+    std::filesystem::create_directory(folder);
     return folder + "/" + name;
 }
 
