@@ -58,7 +58,7 @@ int spawn(const std::vector<std::string>& argv, const std::string& in, const std
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    execv(args[0], args.data());
+    execvp(args[0], args.data());
     _exit(127);
 }
 

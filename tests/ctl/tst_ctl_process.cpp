@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -54,6 +55,20 @@ std::string configFolder() {
     return folder;
 }
 
+// The command that runs vm3870ctl: the one built beside the tests, or the words of
+// $VM3870CTL (for example a Windows build under Wine: "wine64 /path/vm3870ctl.exe").
+std::vector<std::string> program() {
+    std::vector<std::string> words;
+    if (const char* command = std::getenv("VM3870CTL")) {
+        std::istringstream in(command);
+        for (std::string word; in >> word;)
+            words.push_back(word);
+    }
+    if (words.empty())
+        words.push_back(VM_BUILD_DIR "/vm3870ctl");
+    return words;
+}
+
 // Runs vm3870ctl with "{fixture}" and the like replaced by that emulator's port, and a
 // settings folder of the test's own.
 Finished ctl(std::vector<std::string> args, const std::string& input = {}) {
@@ -63,7 +78,8 @@ Finished ctl(std::vector<std::string> args, const std::string& input = {}) {
                                : a == "{full}" ? fullPort()
                                                : emulator(a.substr(1, a.size() - 2)).port());
     }
-    args.insert(args.begin(), VM_BUILD_DIR "/vm3870ctl");
+    const std::vector<std::string> command = program();
+    args.insert(args.begin(), command.begin(), command.end());
     return vm::test::runProgram(args, input, {"XDG_CONFIG_HOME=" + configFolder()});
 }
 
