@@ -80,7 +80,12 @@ Finished ctl(std::vector<std::string> args, const std::string& input = {}) {
     }
     const std::vector<std::string> command = program();
     args.insert(args.begin(), command.begin(), command.end());
-    return vm::test::runProgram(args, input, {"XDG_CONFIG_HOME=" + configFolder()});
+    Finished f = vm::test::runProgram(args, input, {"XDG_CONFIG_HOME=" + configFolder()});
+    // A Windows build ends its lines with CR LF, as text on Windows does.
+    for (std::string* text : {&f.out, &f.err})
+        for (std::size_t at; (at = text->find("\r\n")) != std::string::npos;)
+            text->erase(at, 1);
+    return f;
 }
 
 struct Row {

@@ -111,6 +111,9 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
                  "status, outputs, counters, watch, decode and check scripts.",
                  "vm3870ctl"};
     app.fallthrough();
+    // The same command line on every system: a Windows build would otherwise take an argument
+    // that begins with "/" (a script's path, say) for an option.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1, 1);
     app.set_version_flag("--version", kVersion);
     std::string footer = kFooter;
