@@ -1,5 +1,5 @@
 // Any byte string as one arrival from the module: the pure decoder keeps its length rule and
-// its texts agree with the bytes, and the real DisplayData, on the link's controls with
+// its texts agree with the bytes, and the real DisplayData, in the tool's window with
 // "List + File" chosen, shows exactly those texts, adds exactly one log line and appends the
 // RECV entry to the daily log file.
 
@@ -9,14 +9,16 @@
 #include "log/logfile.h"
 #include "log/timestamp.h"
 #include "protocol/decoder.h"
-#include "support/link_widgets.h"
+#include "support/link_window.h"
 #include "toolkit/errorbox.h"
+#include "window/frmSim_3870.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QRadioButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -30,9 +32,7 @@ constexpr int kEntriesPerFile = 20000;
 
 struct Harness {
     QTemporaryDir programFolder;
-    LinkFixture ui;
-    QStringList lines; // the log list's lines of one input
-    vm::DeviceLink link{ui.view};
+    vm::test::LinkWindow ui; // its lines: those of one input
     QString dailyFile;
     int entries = 0;
 };
@@ -108,12 +108,11 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     QDir().mkpath(vm::logFolder());
     harness->dailyFile = vm::logFolder() + QLatin1Char('/') +
                          vm::dailyLogFileName(vm::currentDateTime().toLocalTime().date());
-    harness->ui.addLogOverride = [](const QString& text) { harness->lines << text; };
-    harness->ui.view.optLog[1]->setChecked(true); // "List + File"
+    harness->ui.form->optLog[1]->setChecked(true); // "List + File"
     // Fonts and styles are set up on first use and kept for the process: do that here, so
     // that no input is blamed for them.
     for (const int length : {2, 33, 34, 57})
-        harness->link.DisplayData(QByteArray(length, '1'));
+        harness->ui.link->DisplayData(QByteArray(length, '1'));
     QFile::remove(harness->dailyFile);
     return 0;
 }
@@ -131,13 +130,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkTexts(frame, *texts);
 
     // The real decoder on the controls.
-    const vm::LinkView& view = harness->ui.view;
+    const frmSim_3870& view = *harness->ui.form;
     const qint64 fileBefore = QFileInfo(harness->dailyFile).size();
-    harness->lines.clear();
-    harness->link.DisplayData(frame);
+    harness->ui.lines.clear();
+    harness->ui.form->List1->clear(); // a full list would only slow every input down
+    harness->ui.link->DisplayData(frame);
     QCoreApplication::processEvents(); // what the window's loop does after each arrival
-    check(harness->lines.size() == 1, "one log line per arrival", shown);
-    const QString newest = harness->lines.value(0);
+    check(harness->ui.lines.size() == 1, "one log line per arrival", shown);
+    const QString newest = harness->ui.lines.value(0);
     const qint64 fileGrowth = QFileInfo(harness->dailyFile).size() - fileBefore;
     if (!texts) {
         check(newest == qt(vm::wrongLengthLine(size)), "wrong length line", shown);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/emulator.h"
+#include "support/emulator_process.h"
 #include "support/memory.h"
 #include "window/frmSim_3870.h"
 

@@ -53,13 +53,8 @@ void frmSim_3870::wireWindowEvents() {
 
     connect(cmdClear, &QPushButton::clicked, this, &frmSim_3870::cmdClear_Click);
 
+    link = new vm::DeviceLink(linkView(), this);
     const auto addLog = [this](const QString& text) { AddLog(text); };
-    link = new vm::DeviceLink(vm::LinkView{txtDestIP,    txtDestPort, cmdConnect,  cmdDisconnect,
-                                           cmdSend,      cmdEnd,      optCommand,  ComboSet,
-                                           ComboValue,   ComboReset,  optInterval, cboTime,
-                                           lblTime,      optLog,      txt_Input,   txt_Output,
-                                           txt_CheckSum, txtCounter,  txtGapTime,  addLog},
-                              this);
     ping = new vm::PingTest(vm::PingView{txtDestIP, cmdPingStart, cmdPingStop, addLog}, this);
     Label1[1]->installEventFilter(this);
 }
@@ -79,6 +74,14 @@ bool frmSim_3870::eventFilter(QObject* watched, QEvent* event) {
 
 void frmSim_3870::AddLog(const QString& text) {
     vm::addLogLine(*List1, text);
+}
+
+vm::LinkView frmSim_3870::linkView() {
+    const auto addLog = [this](const QString& text) { AddLog(text); };
+    return vm::LinkView{txtDestIP,   txtDestPort,  cmdConnect, cmdDisconnect, cmdSend,
+                        cmdEnd,      optCommand,   ComboSet,   ComboValue,    ComboReset,
+                        optInterval, cboTime,      lblTime,    optLog,        txt_Input,
+                        txt_Output,  txt_CheckSum, txtCounter, txtGapTime,    addLog};
 }
 
 void frmSim_3870::Form_Load() {

@@ -16,6 +16,7 @@ class QRadioButton;
 namespace vm {
 class DeviceLink;
 class PingTest;
+struct LinkView;
 } // namespace vm
 
 // The tool's one window. Every control is a public member under its design name, and
@@ -82,6 +83,8 @@ public:
 
     // Adds one line to the log list under its size limit and selects it.
     void AddLog(const QString& text);
+    // The controls the device link works on, with AddLog as its log.
+    vm::LinkView linkView();
 
     // Handlers
     void Form_Load();

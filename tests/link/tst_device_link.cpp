@@ -1,14 +1,15 @@
-// The device link's handlers on a window-like set of widgets, against a module on loopback.
+// The device link's handlers on the tool's real window, against a stand-in module on loopback.
 #include "link/device_link.h"
 #include "link/winsock.h"
 
-#include "link_fixture.h"
 #include "log/logfile.h"
 #include "log/timestamp.h"
-#include "support/emulator.h"
-#include "support/netns.h"
+#include "support/link_window.h"
+#include "support/stand_in_module.h"
+#include "support/test_namespace.h"
 #include "toolkit/colors.h"
 #include "toolkit/errorbox.h"
+#include "window/frmSim_3870.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -26,6 +27,8 @@
 
 using vm::DeviceLink;
 using vm::Winsock;
+using vm::test::LinkWindow;
+using vm::test::StandInModule;
 
 namespace {
 
@@ -46,30 +49,28 @@ QString todaysLogPath() {
     return vm::logFolder() + '/' + vm::dailyLogFileName(kPinned.toLocalTime().date());
 }
 
-// The link on the window's controls, aimed at a module on loopback. The link is a pointer
-// so that a test can destroy it first.
+// The window aimed at a stand-in module on loopback.
 struct Rig {
-    LinkFixture ui;
-    FakeModule module;
-    std::unique_ptr<DeviceLink> link = std::make_unique<DeviceLink>(ui.view);
+    StandInModule module;
+    LinkWindow ui;
 
     Rig() { ui.setDestination("127.0.0.1", module.portText()); }
 
     bool connectNow() {
-        ui.view.cmdConnect->click();
+        ui.form->cmdConnect->click();
         return QTest::qWaitFor([&] { return ui.countLines(" Socket Connected!!") > 0; }, 5000) &&
-               QTest::qWaitFor([&] { return module.latest() != nullptr; }, 5000);
+               QTest::qWaitFor([&] { return module.connected(); }, 5000);
     }
     void chooseRepeat(const QString& interval) {
-        ui.view.optInterval[1]->click();
-        ui.view.cboTime->setCurrentText(interval);
+        ui.form->optInterval[1]->click();
+        ui.form->cboTime->setCurrentText(interval);
     }
     // Connects, then presses Send with Repeat at the given interval.
     bool startRepeating(const QString& interval) {
         if (!connectNow())
             return false;
         chooseRepeat(interval);
-        ui.view.cmdSend->click();
+        ui.form->cmdSend->click();
         return true;
     }
 };
@@ -82,18 +83,18 @@ QString enabledStates(const QList<const QWidget*>& widgets) {
     return states.join(' ');
 }
 
-QString buttonStates(const vm::LinkView& v) {
+QString buttonStates(const frmSim_3870& v) {
     return enabledStates({v.cmdConnect, v.cmdDisconnect, v.cmdSend, v.cmdEnd});
 }
 
-QString intervalStates(const vm::LinkView& v) {
+QString intervalStates(const frmSim_3870& v) {
     return enabledStates(
         {v.optInterval[0], v.optInterval[1], v.cboTime, v.lblTime[0], v.lblTime[1]});
 }
 
 const QString kClosedButtons = QStringLiteral("cmdConnect+ cmdDisconnect- cmdSend+ cmdEnd-");
 
-QStringList fieldTexts(const vm::LinkView& v) {
+QStringList fieldTexts(const frmSim_3870& v) {
     QStringList texts;
     const auto add = [&texts](const auto& fields) {
         for (const QLineEdit* field : fields)
@@ -190,23 +191,23 @@ void TestDeviceLink::connectionButtonsAndLines() {
     QFETCH(QString, buttons);
     QFETCH(QStringList, lines);
     Rig rig;
-    QCOMPARE(buttonStates(rig.ui.view), kClosedButtons);
+    QCOMPARE(buttonStates(*rig.ui.form), kClosedButtons);
     QVERIFY(rig.connectNow());
     if (ending == "disconnect") {
-        rig.ui.view.cmdDisconnect->click();
-        QTRY_VERIFY(rig.module.latest()->state() == QAbstractSocket::UnconnectedState);
+        rig.ui.form->cmdDisconnect->click();
+        QTRY_VERIFY(!rig.module.connected());
     } else if (ending == "peer") {
-        rig.module.latest()->disconnectFromHost();
+        rig.module.close();
         QTRY_COMPARE(rig.ui.lines.size(), 2);
     } else if (ending == "peer, then disconnect") {
-        rig.module.latest()->disconnectFromHost();
+        rig.module.close();
         QThread::msleep(50); // the close arrives; the event loop has not handled it yet
-        rig.ui.view.cmdDisconnect->click();
+        rig.ui.form->cmdDisconnect->click();
         QTRY_COMPARE(rig.ui.lines.size(), 2);
     }
     QTest::qWait(20);
     QCOMPARE(rig.ui.lines, lines);
-    QCOMPARE(buttonStates(rig.ui.view), buttons);
+    QCOMPARE(buttonStates(*rig.ui.form), buttons);
 }
 
 void TestDeviceLink::connectRefused_data() {
@@ -226,20 +227,19 @@ void TestDeviceLink::connectRefused() {
     QFETCH(QString, button);
     QFETCH(QString, buttons);
     QFETCH(QString, interval);
-    LinkFixture ui;
-    DeviceLink link(ui.view);
-    const QString port = QString::number(unusedLoopbackPort());
+    LinkWindow ui;
+    const QString port = QString::number(StandInModule::unusedPort());
     ui.setDestination("127.0.0.1", port);
     if (button == "repeat")
-        ui.view.optInterval[1]->click();
-    (button == "connect" ? ui.view.cmdConnect : ui.view.cmdSend)->click();
+        ui.form->optInterval[1]->click();
+    (button == "connect" ? ui.form->cmdConnect : ui.form->cmdSend)->click();
     QTRY_COMPARE(ui.lines.size(), 1);
-    link.SendTimer->stop();
+    ui.link->SendTimer->stop();
     QTest::qWait(20);
     QCOMPARE(ui.lines,
              QStringList{kStamp + " Connect Failed!! 127.0.0.1:" + port + " : Connection refused"});
-    QCOMPARE(buttonStates(ui.view), buttons);
-    QCOMPARE(intervalStates(ui.view).section(' ', 0, 0), interval);
+    QCOMPARE(buttonStates(*ui.form), buttons);
+    QCOMPARE(intervalStates(*ui.form).section(' ', 0, 0), interval);
 }
 
 void TestDeviceLink::refusedDestination_data() {
@@ -264,15 +264,15 @@ void TestDeviceLink::refusedDestination() {
     Rig rig;
     rig.ui.setDestination(host, port == "*" ? rig.module.portText() : port);
 
-    for (QPushButton* button : {rig.ui.view.cmdConnect, rig.ui.view.cmdSend}) {
+    for (QPushButton* button : {rig.ui.form->cmdConnect, rig.ui.form->cmdSend}) {
         rig.ui.lines.clear();
         button->click();
         QTest::qWait(50);
         QCOMPARE(rig.ui.lines, QStringList{kStamp + line});
         QCOMPARE(rig.module.acceptedCount(), 0);
-        QCOMPARE(rig.link->Winsock1->State(), Winsock::kClosed);
+        QCOMPARE(rig.ui.link->Winsock1->State(), Winsock::kClosed);
     }
-    QVERIFY(rig.module.received.isEmpty());
+    QVERIFY(rig.module.received().isEmpty());
 }
 
 void TestDeviceLink::framesOnTheWire_data() {
@@ -298,33 +298,33 @@ void TestDeviceLink::framesOnTheWire() {
     QFETCH(QString, hex);
     Rig rig;
     QVERIFY(rig.connectNow());
-    rig.ui.view.optCommand[command]->click();
-    rig.ui.view.ComboSet->setCurrentIndex(set);
-    rig.ui.view.ComboValue->setCurrentIndex(value);
-    rig.ui.view.ComboReset->setCurrentIndex(reset);
-    rig.ui.view.cmdSend->click();
+    rig.ui.form->optCommand[command]->click();
+    rig.ui.form->ComboSet->setCurrentIndex(set);
+    rig.ui.form->ComboValue->setCurrentIndex(value);
+    rig.ui.form->ComboReset->setCurrentIndex(reset);
+    rig.ui.form->cmdSend->click();
     QCOMPARE(rig.ui.lines.last(), kStamp + " SEND : " + hex);
-    QTRY_COMPARE(rig.module.received, frame);
+    QTRY_COMPARE(rig.module.received(), frame);
 }
 
 void TestDeviceLink::sendConnectsFirstAndConnectEventFollows() {
     Rig rig;
-    rig.link->cmdSend_Click();
+    rig.ui.link->cmdSend_Click();
     // The frame went out after the blocking wait; the connect event waits for the loop.
     QCOMPARE(rig.ui.lines, QStringList{kStamp + " SEND : 4E 52 45 51 "});
     QTRY_COMPARE(rig.ui.lines.size(), 2);
     QCOMPARE(rig.ui.lines.at(1), kStamp + " Socket Connected!!");
-    QTRY_COMPARE(rig.module.received, QByteArray("NREQ"));
-    QVERIFY(rig.ui.view.cmdEnd->isEnabled());
+    QTRY_COMPARE(rig.module.received(), QByteArray("NREQ"));
+    QVERIFY(rig.ui.form->cmdEnd->isEnabled());
 }
 
 void TestDeviceLink::sendOnResetConnectionLogsFailure() {
     Rig rig;
     QVERIFY(rig.connectNow());
-    vm::test::abortWithReset(*rig.module.latest());
+    rig.module.reset();
     QThread::msleep(100); // the reset arrives; the event loop has not handled it yet
     rig.ui.lines.clear();
-    rig.link->cmdSend_Click();
+    rig.ui.link->cmdSend_Click();
     QCOMPARE(rig.ui.lines.size(), 1);
     QVERIFY2(rig.ui.lines.at(0).startsWith(kStamp + " Send Failed!! : "),
              qPrintable(rig.ui.lines.at(0)));
@@ -333,13 +333,12 @@ void TestDeviceLink::sendOnResetConnectionLogsFailure() {
 }
 
 void TestDeviceLink::sendGivesUpAPendingConnectWhenItsWaitEnds() {
-    FullListener listener;
-    LinkFixture ui;
-    DeviceLink link(ui.view);
+    StandInModule listener(StandInModule::Accepting::QueueFull);
+    LinkWindow ui;
     ui.setDestination("127.0.0.1", listener.portText());
     // Two Sends in a row, with no event handled between them: each reports its own attempt.
-    ui.view.cmdSend->click();
-    ui.view.cmdSend->click();
+    ui.form->cmdSend->click();
+    ui.form->cmdSend->click();
     QTRY_COMPARE_WITH_TIMEOUT(ui.lines.size(), 2, 300);
     if (ui.countLines(" Socket Connected!!") > 0)
         QSKIP("this kernel completed a connect to a full accept queue");
@@ -364,12 +363,11 @@ void TestDeviceLink::sendToANameWaitsNoLongerThanASecond() {
     }
     QUdpSocket silentNameServer;
     QVERIFY(silentNameServer.bind(QHostAddress::LocalHost, 53));
-    LinkFixture ui;
-    DeviceLink link(ui.view);
+    LinkWindow ui;
     ui.setDestination("192.168.1.256", "4000");
     QElapsedTimer held;
     held.start();
-    ui.view.cmdSend->click();
+    ui.form->cmdSend->click();
     QVERIFY2(held.elapsed() < 1500, qPrintable(QString::number(held.elapsed())));
     QTRY_COMPARE_WITH_TIMEOUT(ui.lines.size(), 1, 300);
     QCOMPARE(ui.lines.at(0),
@@ -390,13 +388,12 @@ void TestDeviceLink::optCommandEnablesPickLists() {
     QFETCH(int, command);
     QFETCH(bool, set);
     QFETCH(bool, reset);
-    LinkFixture ui;
-    DeviceLink link(ui.view);
-    ui.view.optCommand[(command + 1) % 3]->click();
-    ui.view.optCommand[command]->click();
-    QCOMPARE(ui.view.ComboSet->isEnabled(), set);
-    QCOMPARE(ui.view.ComboValue->isEnabled(), set);
-    QCOMPARE(ui.view.ComboReset->isEnabled(), reset);
+    LinkWindow ui;
+    ui.form->optCommand[(command + 1) % 3]->click();
+    ui.form->optCommand[command]->click();
+    QCOMPARE(ui.form->ComboSet->isEnabled(), set);
+    QCOMPARE(ui.form->ComboValue->isEnabled(), set);
+    QCOMPARE(ui.form->ComboReset->isEnabled(), reset);
 }
 
 void TestDeviceLink::logLevel_data() {
@@ -409,9 +406,9 @@ void TestDeviceLink::logLevel() {
     QFETCH(bool, toFile);
     Rig rig;
     QVERIFY(rig.connectNow());
-    rig.ui.view.optLog[toFile ? 1 : 0]->click();
+    rig.ui.form->optLog[toFile ? 1 : 0]->click();
     rig.ui.lines.clear();
-    rig.module.latest()->write(example34());
+    rig.module.write(example34());
     const QString recv =
         kStamp + " RECV : 4E313030313030303101000000000100007856341200000000FFFFFFFF000001000A";
     QTRY_COMPARE(rig.ui.lines, QStringList{recv});
@@ -428,18 +425,17 @@ void TestDeviceLink::logLevel() {
 void TestDeviceLink::oneArrivalIsOneFrame() {
     Rig rig;
     QVERIFY(rig.connectNow());
-    const QStringList before = fieldTexts(rig.ui.view);
-    QTcpSocket* peer = rig.module.latest();
+    const QStringList before = fieldTexts(*rig.ui.form);
     rig.ui.lines.clear();
 
-    QSignalSpy arrivals(rig.link->Winsock1, &Winsock::DataArrival);
+    QSignalSpy arrivals(rig.ui.link->Winsock1, &Winsock::DataArrival);
     const QByteArray frame = example57();
     const QByteArray frame33 = example34().left(33);
     // Each write waits for the previous arrival, so that each is one read at our end.
     for (const QByteArray& part :
          {frame.left(40), frame.mid(40), frame33 + frame33, QByteArray("N"), frame33}) {
         const auto count = arrivals.count();
-        peer->write(part);
+        rig.module.write(part);
         QTRY_COMPARE(arrivals.count(), count + 1);
         QCOMPARE(arrivals.last().at(0).toLongLong(), part.size());
     }
@@ -449,57 +445,58 @@ void TestDeviceLink::oneArrivalIsOneFrame() {
                                                   "Different responce data length : 17 Bytes",
                                                   "Different responce data length : 66 Bytes"}));
     QVERIFY(rig.ui.lines.at(3).startsWith(kStamp + " RECV : 4E3130"));
-    QVERIFY(before != fieldTexts(rig.ui.view));
+    QVERIFY(before != fieldTexts(*rig.ui.form));
 }
 
 void TestDeviceLink::fieldsKeepTextsOfAbsentParts() {
-    LinkFixture ui;
-    DeviceLink link(ui.view);
-    for (QLineEdit* field : ui.view.txtGapTime)
+    LinkWindow ui;
+    for (QLineEdit* field : ui.form->txtGapTime)
         field->setText("old");
-    ui.view.txt_CheckSum->setText("old");
+    ui.form->txt_CheckSum->setText("old");
 
-    link.DisplayData(example34());
+    ui.link->DisplayData(example34());
     const QStringList after34{"1", "0",   "0",   "1",         "0",   "0",          "0",
                               "1", "1",   "256", "305419896", "0",   "4294967295", "65536",
                               "A", "old", "old", "old",       "old", "old",        "old"};
-    QCOMPARE(fieldTexts(ui.view), after34);
+    QCOMPARE(fieldTexts(*ui.form), after34);
 
-    link.DisplayData(example57());
+    ui.link->DisplayData(example57());
     QStringList after57 = after34;
     for (int i = 0; i < 6; ++i)
         after57[15 + i] = QStringList({"1500", "0", "0", "0", "0", "16777216"}).at(i);
-    QCOMPARE(fieldTexts(ui.view), after57);
+    QCOMPARE(fieldTexts(*ui.form), after57);
 
     QByteArray frame33 = example34().left(33);
     frame33[1] = '\0';
     frame33[9] = '\x07';
-    link.DisplayData(frame33);
+    ui.link->DisplayData(frame33);
     QStringList after33 = after57;
     after33[0] = QString(QChar(0x2400));
     after33[8] = "7";
-    QCOMPARE(fieldTexts(ui.view), after33);
+    QCOMPARE(fieldTexts(*ui.form), after33);
     QCOMPARE(ui.lines.size(), 3);
 }
 
 void TestDeviceLink::decoderGoesOnAfterAFailingStep() {
-    LinkFixture ui;
-    DeviceLink link(ui.view);
-    ui.view.optLog[1]->click();
-    ui.addLogOverride = [](const QString&) { throw std::runtime_error("list refused the line"); };
+    LinkWindow ui;
+    ui.form->optLog[1]->click();
+    // The link on the window's controls, with a log list that refuses its lines.
+    vm::LinkView view = ui.form->linkView();
+    view.AddLog = [](const QString&) { throw std::runtime_error("list refused the line"); };
+    DeviceLink link(view);
 
     link.DisplayData(example34());
     QCOMPARE(m_errorBoxes, QStringList{"Data Display Error!!\r\nError Number : 0\r\n"
                                        "Error Description : list refused the line"});
-    QCOMPARE(ui.view.txt_CheckSum->text(), QString("A"));
+    QCOMPARE(ui.form->txt_CheckSum->text(), QString("A"));
     QFile file(todaysLogPath());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().contains(" RECV : 4E31"));
 
-    ui.addLogOverride = [](const QString&) {
+    view.AddLog = [](const QString&) {
         throw std::system_error(std::make_error_code(std::errc::no_space_on_device));
     };
-    link.DisplayData("NR");
+    DeviceLink(view).DisplayData("NR");
     QCOMPARE(m_errorBoxes.size(), 2);
     QVERIFY(m_errorBoxes.at(1).startsWith(QString("Data Display Error!!\r\nError Number : %1\r\n")
                                               .arg(int(std::errc::no_space_on_device))));
@@ -542,35 +539,34 @@ void TestDeviceLink::intervalLockTable() {
         if (action.startsWith("repeat "))
             rig.chooseRepeat(action.mid(7));
         else if (action == "onetime")
-            rig.ui.view.optInterval[0]->click();
+            rig.ui.form->optInterval[0]->click();
         else if (action == "send")
-            rig.ui.view.cmdSend->click();
+            rig.ui.form->cmdSend->click();
         else if (action == "end")
-            rig.ui.view.cmdEnd->click();
+            rig.ui.form->cmdEnd->click();
     }
-    QCOMPARE(intervalStates(rig.ui.view), states);
-    QCOMPARE(rig.link->SendTimer->isActive(), timer);
-    QCOMPARE(rig.link->SendTimer->interval(), period);
-    QCOMPARE(rig.link->SendTimer->objectName(), QString("SendTimer"));
+    QCOMPARE(intervalStates(*rig.ui.form), states);
+    QCOMPARE(rig.ui.link->SendTimer->isActive(), timer);
+    QCOMPARE(rig.ui.link->SendTimer->interval(), period);
+    QCOMPARE(rig.ui.link->SendTimer->objectName(), QString("SendTimer"));
 }
 
 void TestDeviceLink::modeSwitchColours() {
-    LinkFixture ui;
-    DeviceLink link(ui.view);
-    ui.view.optInterval[1]->click();
-    QCOMPARE(ui.view.cboTime->palette().color(QPalette::Base), QColor(Qt::white));
-    ui.view.optInterval[0]->click();
-    QCOMPARE(ui.view.cboTime->palette().color(QPalette::Base),
+    LinkWindow ui;
+    ui.form->optInterval[1]->click();
+    QCOMPARE(ui.form->cboTime->palette().color(QPalette::Base), QColor(Qt::white));
+    ui.form->optInterval[0]->click();
+    QCOMPARE(ui.form->cboTime->palette().color(QPalette::Base),
              vm::colorFromBgr(vm::kSystemMenuColor));
 }
 
 void TestDeviceLink::repeatSendsUntilEnd() {
     Rig rig;
     QVERIFY(rig.startRepeating("0.05"));
-    QCOMPARE(rig.link->SendTimer->interval(), 50);
+    QCOMPARE(rig.ui.link->SendTimer->interval(), 50);
     QTRY_VERIFY_WITH_TIMEOUT(rig.module.frames().size() >= 4, 10000);
-    rig.ui.view.cmdEnd->click();
-    QVERIFY(!rig.link->SendTimer->isActive());
+    rig.ui.form->cmdEnd->click();
+    QVERIFY(!rig.ui.link->SendTimer->isActive());
     QTest::qWait(100);
     const auto sent = rig.module.frames().size();
     QTest::qWait(200);
@@ -593,25 +589,25 @@ void TestDeviceLink::refusedInterval() {
     QVERIFY(rig.connectNow());
     rig.chooseRepeat(text);
     rig.ui.lines.clear();
-    rig.ui.view.cmdSend->click();
+    rig.ui.form->cmdSend->click();
     const QString refusal =
         " Repeat Error!! Interval out of range (0.001 to 2147483.647 Second) : ";
     QCOMPARE(rig.ui.lines,
              QStringList({kStamp + refusal + '"' + text + '"', kStamp + " SEND : 4E 52 45 51 "}));
-    QVERIFY(!rig.link->SendTimer->isActive());
-    QVERIFY(!rig.ui.view.optInterval[1]->isEnabled());
-    QTRY_COMPARE(rig.module.received, QByteArray("NREQ"));
+    QVERIFY(!rig.ui.link->SendTimer->isActive());
+    QVERIFY(!rig.ui.form->optInterval[1]->isEnabled());
+    QTRY_COMPARE(rig.module.received(), QByteArray("NREQ"));
 }
 
 void TestDeviceLink::commandChangeWhileRepeating() {
     Rig rig;
     QVERIFY(rig.startRepeating("0.05"));
     QTRY_VERIFY(!rig.module.frames().isEmpty());
-    rig.ui.view.optCommand[2]->click();
-    rig.ui.view.ComboReset->setCurrentIndex(5);
+    rig.ui.form->optCommand[2]->click();
+    rig.ui.form->ComboReset->setCurrentIndex(5);
     const auto before = rig.module.frames().size();
     QTRY_VERIFY_WITH_TIMEOUT(rig.module.frames().size() >= before + 2, 10000);
-    rig.ui.view.cmdEnd->click();
+    rig.ui.form->cmdEnd->click();
     const QList<QByteArray> frames = rig.module.frames();
     QCOMPARE(frames.first(), QByteArray("NREQ"));
     QCOMPARE(frames.last(), QByteArray("NC60"));
@@ -621,23 +617,23 @@ void TestDeviceLink::peerClosesWhileRepeating() {
     Rig rig;
     QVERIFY(rig.startRepeating("0.05"));
     QTRY_VERIFY(!rig.module.frames().isEmpty());
-    rig.module.latest()->disconnectFromHost();
+    rig.module.close();
     QTRY_COMPARE(rig.ui.countLines(" Socket Closed!!"), 1);
     // The repeat goes on, reconnects, and can be ended all along.
-    QVERIFY(rig.ui.view.cmdEnd->isEnabled());
-    QVERIFY(rig.link->SendTimer->isActive());
+    QVERIFY(rig.ui.form->cmdEnd->isEnabled());
+    QVERIFY(rig.ui.link->SendTimer->isActive());
     QTRY_VERIFY_WITH_TIMEOUT(rig.module.acceptedCount() >= 2, 10000);
     QTRY_COMPARE(rig.ui.countLines(" Socket Connected!!"), 2);
     const auto before = rig.module.frames().size();
     QTRY_VERIFY(rig.module.frames().size() > before);
 
     // Closed again with nothing to reconnect to: End stops the ticks and their lines.
-    rig.ui.setDestination("127.0.0.1", QString::number(unusedLoopbackPort()));
-    rig.module.latest()->disconnectFromHost();
+    rig.ui.setDestination("127.0.0.1", QString::number(StandInModule::unusedPort()));
+    rig.module.close();
     QTRY_VERIFY(rig.ui.countLines(" Connect Failed!!") >= 2);
-    QTest::mouseClick(rig.ui.view.cmdEnd, Qt::LeftButton);
-    QVERIFY(!rig.link->SendTimer->isActive());
-    QCOMPARE(buttonStates(rig.ui.view), kClosedButtons);
+    QTest::mouseClick(rig.ui.form->cmdEnd, Qt::LeftButton);
+    QVERIFY(!rig.ui.link->SendTimer->isActive());
+    QCOMPARE(buttonStates(*rig.ui.form), kClosedButtons);
     const auto lines = rig.ui.lines.size();
     QTest::qWait(200);
     QCOMPARE(rig.ui.lines.size(), lines);
@@ -647,22 +643,18 @@ void TestDeviceLink::peerClosesWhileRepeating() {
 // each of its closes gives a line and each of its replies is decoded, however the ticks fall
 // among the replies and the closes.
 void TestDeviceLink::everyCloseAndReplyOfAClosingModule() {
-    vm::test::EmulatorProcess emulator;
-    QVERIFY(emulator.startOnToolPort({"--close-after", "3"}));
-    LinkFixture ui;
+    StandInModule module;
+    module.answerRequests(example34(), 3);
+    LinkWindow ui;
     // A log list as slow as a busy window's, so that ticks fall due while events wait.
-    ui.addLogOverride = [&ui](const QString& line) {
-        ui.lines << line;
-        QThread::usleep(1500);
-    };
-    DeviceLink link(ui.view);
-    ui.setDestination("127.0.0.1", QString::number(emulator.port));
-    ui.view.optInterval[1]->click();
-    ui.view.cboTime->setCurrentText("0.001");
-    ui.view.cmdSend->click();
-    const auto closes = [&emulator] { return int(emulator.output().count(" CLOSE after ")); };
+    ui.onLine = [](const QString&) { QThread::usleep(1500); };
+    ui.setDestination("127.0.0.1", module.portText());
+    ui.form->optInterval[1]->click();
+    ui.form->cboTime->setCurrentText("0.001");
+    ui.form->cmdSend->click();
+    const auto closes = [&module] { return module.closesAfterReplies(); };
     QTRY_VERIFY_WITH_TIMEOUT(closes() >= 20, 20000);
-    ui.view.cmdEnd->click();
+    ui.form->cmdEnd->click();
 
     // Replies read together arrive as one line of their joint length.
     const auto decodedBytes = [&ui] {
@@ -673,7 +665,7 @@ void TestDeviceLink::everyCloseAndReplyOfAClosingModule() {
         return bytes;
     };
     QTRY_COMPARE(ui.countLines(" Socket Closed!!"), closes());
-    QTRY_COMPARE(decodedBytes(), emulator.repliedBytes().size());
+    QTRY_COMPARE(decodedBytes(), module.repliedBytes().size());
 }
 
 void TestDeviceLink::shutdownAndDestructionAreSilent_data() {
@@ -686,17 +678,17 @@ void TestDeviceLink::shutdownAndDestructionAreSilent() {
     QFETCH(bool, viaShutdown);
     Rig rig;
     QVERIFY(rig.connectNow());
-    rig.ui.view.optInterval[1]->click();
-    rig.link->cmdSend_Click();
-    QVERIFY(rig.link->SendTimer->isActive());
+    rig.ui.form->optInterval[1]->click();
+    rig.ui.link->cmdSend_Click();
+    QVERIFY(rig.ui.link->SendTimer->isActive());
     rig.ui.lines.clear();
     if (viaShutdown) {
-        rig.link->shutdown();
-        QVERIFY(!rig.link->SendTimer->isActive());
-        QCOMPARE(rig.link->Winsock1->State(), Winsock::kClosed);
+        rig.ui.link->shutdown();
+        QVERIFY(!rig.ui.link->SendTimer->isActive());
+        QCOMPARE(rig.ui.link->Winsock1->State(), Winsock::kClosed);
     }
-    rig.link.reset();
-    QTRY_VERIFY(rig.module.latest()->state() == QAbstractSocket::UnconnectedState);
+    rig.ui.form.reset();
+    QTRY_VERIFY(!rig.module.connected());
     QTest::qWait(20);
     QCOMPARE(rig.ui.lines, QStringList());
 }

@@ -2,7 +2,7 @@
 // connect time-out, and what GetData hands out of one arrival.
 #include "link/winsock.h"
 
-#include "link_fixture.h"
+#include "support/stand_in_module.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -27,7 +27,7 @@ private slots:
 };
 
 void TestWinsock::staleEventsOfAnAbandonedAttemptAreDropped() {
-    FakeModule module;
+    vm::test::StandInModule module;
     Winsock socket;
     QSignalSpy connected(&socket, &Winsock::ConnectEvent);
     aim(socket, module.port());
@@ -47,7 +47,7 @@ void TestWinsock::staleEventsOfAnAbandonedAttemptAreDropped() {
 }
 
 void TestWinsock::connectTimesOut() {
-    FullListener listener;
+    vm::test::StandInModule listener(vm::test::StandInModule::Accepting::QueueFull);
     Winsock socket;
     socket.setConnectTimeout(300);
     QSignalSpy connected(&socket, &Winsock::ConnectEvent);
@@ -63,25 +63,25 @@ void TestWinsock::connectTimesOut() {
 }
 
 void TestWinsock::oneReadIsOneArrival() {
-    FakeModule module;
+    vm::test::StandInModule module;
     Winsock socket;
     QSignalSpy connected(&socket, &Winsock::ConnectEvent);
     QSignalSpy arrivals(&socket, &Winsock::DataArrival);
     aim(socket, module.port());
     socket.Connect();
     QVERIFY(connected.wait(5000));
-    QTRY_VERIFY(module.latest());
+    QTRY_VERIFY(module.connected());
 
-    module.latest()->write(QByteArray(66, 'x'));
+    module.write(QByteArray(66, 'x'));
     QVERIFY(arrivals.wait(5000));
     QCOMPARE(arrivals.at(0).at(0).toLongLong(), 66);
     QCOMPARE(socket.GetData(10), QByteArray(10, 'x'));
     QCOMPARE(socket.GetData(100), QByteArray(56, 'x'));
 
     // Bytes left unread are not carried into the next arrival.
-    module.latest()->write("ab");
+    module.write("ab");
     QVERIFY(arrivals.wait(5000));
-    module.latest()->write("cde");
+    module.write("cde");
     QVERIFY(arrivals.wait(5000));
     QCOMPARE(arrivals.at(2).at(0).toLongLong(), 3);
     QCOMPARE(socket.GetData(100), QByteArray("cde"));

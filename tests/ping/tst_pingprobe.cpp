@@ -2,7 +2,7 @@
 // test makes for itself (loopback only, no route out) to get silence, a refused socket
 // and a resolver of our own. Namespaces need root; elsewhere those cases are skipped.
 #include "ping/probe.h"
-#include "support/netns.h"
+#include "support/test_namespace.h"
 
 #include <QFile>
 #include <QRegularExpression>

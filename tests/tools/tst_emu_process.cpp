@@ -1,7 +1,7 @@
 // The real vm3870emu program on a loopback port, driven through QTcpSocket: replies and
 // their lengths, command effects, every fault mode, several clients, and ending on signals.
 
-#include "support/emulator.h"
+#include "support/emulator_process.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>

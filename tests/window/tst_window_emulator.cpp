@@ -2,7 +2,7 @@
 // buttons: connect, send each command, decode the replies, log them, and the module closing.
 
 #include "log/logfile.h"
-#include "support/emulator.h"
+#include "support/emulator_process.h"
 #include "support/program_folder.h"
 #include "window/frmSim_3870.h"
 

@@ -8,9 +8,10 @@
 #include "log/logfile.h"
 #include "log/loglist.h"
 #include "protocol/decoder.h"
-#include "support/emulator.h"
+#include "support/emulator_process.h"
 #include "support/memory.h"
 #include "support/program_folder.h"
+#include "support/stand_in_module.h"
 #include "toolkit/errorbox.h"
 #include "window/frmSim_3870.h"
 
@@ -44,110 +45,11 @@ constexpr bool kAddressSanitizer = false;
 
 namespace {
 
+using vm::test::StandInModule;
+
 // The longest the window's thread may go without turning its event loop: the Send
 // operation's connect wait of 1000 ms is the only block it has, plus a margin.
 constexpr qint64 kMaxGapMs = 1500;
-
-// A module on loopback in a thread of its own, so that its floods and resets never wait on
-// the window's event loop, nor the window on them.
-class HostileModule {
-public:
-    HostileModule() {
-        worker_.moveToThread(&thread_);
-        thread_.start();
-        run([this] {
-            server_ = new QTcpServer(&worker_);
-            vm::test::tryToolPorts(200, [this](quint16 candidate) {
-                return server_->listen(QHostAddress::LocalHost, candidate);
-            });
-            QObject::connect(server_, &QTcpServer::newConnection, &worker_, [this] {
-                while (QTcpSocket* socket = server_->nextPendingConnection()) {
-                    client_ = socket;
-                    QObject::connect(socket, &QTcpSocket::readyRead, &worker_, [this, socket] {
-                        socket->readAll();
-                        if (resetOnRequest_)
-                            resetConnection();
-                    });
-                }
-            });
-            port_ = server_->serverPort();
-        });
-    }
-    ~HostileModule() {
-        run([this] { delete server_; });
-        thread_.quit();
-        thread_.wait();
-    }
-
-    quint16 port() const { return port_; }
-    bool connected() {
-        bool up = false;
-        run([&] { up = client_ && client_->state() == QAbstractSocket::ConnectedState; });
-        return up;
-    }
-    void write(const QByteArray& bytes) {
-        post([this, bytes] { client_->write(bytes); });
-    }
-    // Random bytes for the given time, as fast as the connection takes them; floodDone()
-    // turns true after, with floodBytes() the count written.
-    void startFlood(int ms) {
-        post([this, ms] {
-            QByteArray chunk(64 * 1024, '\0');
-            QElapsedTimer clock;
-            clock.start();
-            qint64 total = 0;
-            while (clock.elapsed() < ms && client_) {
-                QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(chunk.data()),
-                                                      chunk.size() / 4);
-                total += client_->write(chunk);
-                while (client_ && client_->bytesToWrite() > (1 << 20))
-                    client_->waitForBytesWritten(50);
-            }
-            while (client_ && client_->bytesToWrite() > 0 && clock.elapsed() < ms + 5000)
-                client_->waitForBytesWritten(50);
-            floodBytes_ = total;
-            floodDone_ = true;
-        });
-    }
-    bool floodDone() const { return floodDone_; }
-    qint64 floodBytes() const { return floodBytes_; }
-    // Writes the bytes, then resets the connection at once, whatever is still unsent or
-    // unread.
-    void writeThenReset(const QByteArray& bytes) {
-        post([this, bytes] {
-            client_->write(bytes);
-            client_->flush();
-            resetConnection();
-        });
-    }
-    void setResetOnRequest(bool on) {
-        run([&] { resetOnRequest_ = on; });
-    }
-
-private:
-    template <typename F> void run(F&& f) {
-        QMetaObject::invokeMethod(&worker_, std::forward<F>(f), Qt::BlockingQueuedConnection);
-    }
-    // For work that needs the window to read meanwhile: returns at once.
-    template <typename F> void post(F&& f) {
-        QMetaObject::invokeMethod(&worker_, std::forward<F>(f), Qt::QueuedConnection);
-    }
-    void resetConnection() {
-        if (!client_)
-            return;
-        vm::test::abortWithReset(*client_);
-        client_->deleteLater();
-    }
-
-    QThread thread_;
-    QObject worker_;
-    QTcpServer* server_ = nullptr;
-    QPointer<QTcpSocket> client_;
-    bool resetOnRequest_ = false;
-    quint16 port_ = 0;
-    std::atomic<bool> floodDone_ = false;
-    std::atomic<qint64> floodBytes_ = 0;
-};
 
 QString unstamped(const QString& line) {
     return line.startsWith(u'[') ? line.mid(14) : line;
@@ -184,7 +86,7 @@ class WindowHostileTest : public QObject {
         window_->show();
     }
     // Opens the window on the module and connects it.
-    bool openConnected(HostileModule& module) {
+    bool openConnected(StandInModule& module) {
         open(module.port());
         window_->cmdConnect->click();
         return QTest::qWaitFor(
@@ -249,7 +151,7 @@ private slots:
     // to 64 KiB, gives for each piece that arrives exactly the line of its length, or the
     // RECV line with its bytes; a single byte gives nothing.
     void arrivalsOfAnyLengthAndContent() {
-        HostileModule module;
+        StandInModule module;
         QVERIFY(openConnected(module));
         QList<int> lengths;
         for (int n = 0; n <= 2048; ++n)
@@ -310,7 +212,7 @@ private slots:
     // Random bytes as fast as loopback carries them: the event loop keeps turning, every byte
     // is read, memory stays bounded and the log list keeps its 1001 lines.
     void flood() {
-        HostileModule module;
+        StandInModule module;
         QVERIFY(openConnected(module));
         while (window_->List1->count() <= vm::kLogListLimit)
             window_->AddLog(QStringLiteral("before the flood"));
@@ -340,7 +242,7 @@ private slots:
     }
     void resetMidway() {
         QFETCH(int, length);
-        HostileModule module;
+        StandInModule module;
         QVERIFY(openConnected(module));
         const QByteArray bytes(length, 'N');
         module.writeThenReset(bytes);
@@ -361,7 +263,7 @@ private slots:
     // The module resets the connection at each request while Repeat runs fast: the window
     // logs every close, reconnects on the next ticks, and its thread never waits long.
     void resetAtEveryRequest() {
-        HostileModule module;
+        StandInModule module;
         module.setResetOnRequest(true);
         open(module.port());
         startRepeat(QStringLiteral("0.01"));
@@ -374,7 +276,7 @@ private slots:
     // press of Send arms it anew. (A precise timer, so that its remaining time is not rounded;
     // the event loop takes the clock for the timers when it turns, hence the short waits.)
     void tickKeepsTheRepeatTimer() {
-        HostileModule module;
+        StandInModule module;
         QVERIFY(openConnected(module));
         QTimer* timer = window_->link->SendTimer;
         timer->setTimerType(Qt::PreciseTimer);

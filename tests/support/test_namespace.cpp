@@ -1,4 +1,4 @@
-#include "support/netns.h"
+#include "support/test_namespace.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "support/emulator.h"
+#include "support/emulator_process.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
