@@ -4,7 +4,7 @@
 // Start-up: the time from spawning the process to the X server's MapNotify for its
 // top-level window (the moment the window becomes visible), read from the driver's own
 // connection to the X server, which listens to SubstructureNotify on the root window.
-// The display must be one the driver has to itself (a private Xvfb, see startup.sh) and
+// The display must be one the driver has to itself (a private Xvfb, as bench/run.sh starts) and
 // without a window manager, so that every top-level map is a child of the root.
 //
 // Idle: after the window has been shown and a settling time has passed, the process's

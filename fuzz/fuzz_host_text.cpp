@@ -4,8 +4,8 @@
 // in its unknown-host line. The look-up is replaced, so nothing leaves this process.
 
 #include "fuzz_text.h"
-#include "link/parsers.h"
 #include "ping/probe.h"
+#include "protocol/parsers.h"
 
 #include <algorithm>
 
@@ -15,14 +15,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // What the connect lets through reaches the socket: never empty, never with a blank,
     // a line break or another control character in it.
-    if (const auto problem = vm::hostProblem(text)) {
-        check(!problem->isEmpty(), "a refusal has its message", text);
+    if (const auto problem = vm::hostProblem(text.toStdString())) {
+        check(!problem->empty(), "a refusal has its message", text);
     } else {
         check(!text.isEmpty(), "an empty host is refused", text);
         check(std::none_of(text.begin(), text.end(),
                            [](QChar c) { return c.isSpace() || c.unicode() < 0x20; }),
               "no blank or control character reaches the socket", text);
     }
+
+    // Any bytes, malformed UTF-8 too, read as the window reads the same bytes as a text.
+    const std::string raw(reinterpret_cast<const char*>(data), size);
+    check(vm::hostProblem(raw) == vm::hostProblem(QString::fromUtf8(raw).toStdString()),
+          "raw bytes read as their UTF-8 text", text);
 
     const QString name = vm::lookupName(text);
     check(name.size() <= vm::kLookupNameLength, "look-up name at most 64 characters", text);

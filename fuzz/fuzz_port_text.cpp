@@ -2,7 +2,7 @@
 // with its message, and a plain decimal text gives the nearest integer, halves to even.
 
 #include "fuzz_text.h"
-#include "link/parsers.h"
+#include "protocol/parsers.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -35,15 +35,22 @@ bool plainDecimal(const QString& text, double& value) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using vm::fuzz::check;
     const QString text = vm::fuzz::textFrom(data, size);
-    const vm::PortText port = vm::parsePort(text);
+    const vm::PortText port = vm::parsePort(text.toStdString());
 
-    check(port.ok() == vm::portProblemText(port.problem).isEmpty(), "message iff refused", text);
+    check(port.ok() == vm::portProblemText(port.problem).empty(), "message iff refused", text);
     check(port.ok() || port.port == 0, "a refused text gives port 0", text);
     check(port.port >= 0 && port.port <= vm::kMaxPort, "port within 0..32767", text);
     check(!text.trimmed().isEmpty() || port.problem == vm::PortProblem::Empty,
           "an empty text is refused", text);
-    check(vm::parsePort(QLatin1Char(' ') + text + QLatin1Char(' ')).port == port.port,
+    check(vm::parsePort((QLatin1Char(' ') + text + QLatin1Char(' ')).toStdString()).port ==
+              port.port,
           "surrounding blanks change nothing", text);
+    // Any bytes, malformed UTF-8 too, read as the window reads the same bytes as a text.
+    const std::string raw(reinterpret_cast<const char*>(data), size);
+    const vm::PortText fromRaw = vm::parsePort(raw);
+    const vm::PortText fromQt = vm::parsePort(QString::fromUtf8(raw).toStdString());
+    check(fromRaw.port == fromQt.port && fromRaw.problem == fromQt.problem,
+          "raw bytes read as their UTF-8 text", text);
 
     double value = 0;
     if (plainDecimal(text.trimmed(), value)) {

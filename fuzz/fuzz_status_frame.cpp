@@ -4,12 +4,13 @@
 // RECV entry to the daily log file.
 
 #include "fuzz_text.h"
-#include "link/decoder.h"
 #include "link/device_link.h"
-#include "log/errorbox.h"
+#include "link/protocol_qt.h"
 #include "log/logfile.h"
 #include "log/timestamp.h"
+#include "protocol/decoder.h"
 #include "support/link_widgets.h"
+#include "toolkit/errorbox.h"
 
 #include <QApplication>
 #include <QDir>
@@ -37,7 +38,11 @@ struct Harness {
 };
 Harness* harness = nullptr;
 
-const QString kStamp = QStringLiteral("[09:15:02.047]");
+const std::string kStamp = "[09:15:02.047]";
+
+QString qt(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 quint32 littleEndian(const QByteArray& bytes, qsizetype offset) {
     quint32 value = 0;
@@ -55,17 +60,18 @@ void checkTexts(const QByteArray& frame, const vm::StatusTexts& texts) {
     const QString shown = hexOf(frame);
     for (int k = 0; k < 6; ++k)
         check(texts.inputs[k] == vm::statusCharText(quint8(frame[1 + k])) &&
-                  texts.inputs[k].size() == 1,
+                  qt(texts.inputs[k]).size() == 1,
               "input text is the byte's one character", shown);
     for (int k = 0; k < 2; ++k)
-        check(texts.outputs[k] == vm::statusCharText(quint8(frame[7 + k])),
-              "output text is the byte's character", shown);
+        check(texts.outputs[k] == vm::statusCharText(quint8(frame[7 + k])) &&
+                  qt(texts.outputs[k]).size() == 1,
+              "output text is the byte's one character", shown);
     for (int i = 0; i < 6; ++i)
-        check(texts.counters[i] == QString::number(littleEndian(frame, 9 + 4 * i)),
+        check(qt(texts.counters[i]) == QString::number(littleEndian(frame, 9 + 4 * i)),
               "counter is the little-endian value in decimal", shown);
     check(texts.checkSum.has_value() == (frame.size() == 34), "checksum only in 34 bytes", shown);
     if (texts.checkSum) {
-        const QString& sum = *texts.checkSum;
+        const QString sum = qt(*texts.checkSum);
         bool hex = false;
         check(sum.toUInt(&hex, 16) == quint8(frame[33]) && hex && sum == sum.toUpper() &&
                   sum.size() <= 2 && (sum == u"0" || !sum.startsWith(u'0')),
@@ -74,12 +80,12 @@ void checkTexts(const QByteArray& frame, const vm::StatusTexts& texts) {
     check(texts.gapTimes.has_value() == (frame.size() == 57), "gap times only in 57 bytes", shown);
     if (texts.gapTimes)
         for (int i = 0; i < 6; ++i)
-            check((*texts.gapTimes)[i] == QString::number(littleEndian(frame, 33 + 4 * i)),
+            check(qt((*texts.gapTimes)[i]) == QString::number(littleEndian(frame, 33 + 4 * i)),
                   "gap time is the little-endian value in decimal", shown);
 
-    const QString line = vm::recvLine(kStamp, frame);
+    const QString line = qt(vm::recvLine(kStamp, vm::byteView(frame)));
     check(line.size() == 22 + 2 * frame.size(), "RECV line is 22 + 2n characters", shown);
-    check(line.startsWith(kStamp + QStringLiteral(" RECV : ")), "RECV line begins with stamp",
+    check(line.startsWith(qt(kStamp) + QStringLiteral(" RECV : ")), "RECV line begins with stamp",
           shown);
     check(line.mid(22) == hexOf(frame).toUpper(), "RECV line holds every byte in hexadecimal",
           shown);
@@ -118,8 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool accepted = size == 33 || size == 34 || size == 57;
 
     // The pure decoder.
-    check(vm::isStatusFrameLength(frame.size()) == accepted, "length rule", shown);
-    const std::optional<vm::StatusTexts> texts = vm::statusTexts(frame);
+    check(vm::isStatusFrameLength(size) == accepted, "length rule", shown);
+    const std::optional<vm::StatusTexts> texts = vm::statusTexts(vm::byteView(frame));
     check(texts.has_value() == accepted, "texts only for 33, 34 and 57 bytes", shown);
     if (texts)
         checkTexts(frame, *texts);
@@ -134,23 +140,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString newest = harness->lines.value(0);
     const qint64 fileGrowth = QFileInfo(harness->dailyFile).size() - fileBefore;
     if (!texts) {
-        check(newest == vm::wrongLengthLine(frame.size()), "wrong length line", shown);
+        check(newest == qt(vm::wrongLengthLine(size)), "wrong length line", shown);
         check(fileGrowth == 0, "nothing filed for a wrong length", shown);
         return 0;
     }
-    const QString line = vm::recvLine(kStamp, frame);
-    check(newest == line, "RECV line in the list", shown);
-    check(fileGrowth == vm::recvFileText(line).size() + 2, "RECV entry in the daily file", shown);
+    const std::string line = vm::recvLine(kStamp, vm::byteView(frame));
+    check(newest == qt(line), "RECV line in the list", shown);
+    check(fileGrowth == qsizetype(vm::recvFileText(line).size()) + 2,
+          "RECV entry in the daily file", shown);
     for (int k = 0; k < 6; ++k) {
-        check(view.txt_Input[k]->text() == texts->inputs[k], "input field", shown);
-        check(view.txtCounter[k]->text() == texts->counters[k], "counter field", shown);
+        check(view.txt_Input[k]->text() == qt(texts->inputs[k]), "input field", shown);
+        check(view.txtCounter[k]->text() == qt(texts->counters[k]), "counter field", shown);
         if (texts->gapTimes)
-            check(view.txtGapTime[k]->text() == (*texts->gapTimes)[k], "gap time field", shown);
+            check(view.txtGapTime[k]->text() == qt((*texts->gapTimes)[k]), "gap time field", shown);
     }
     for (int k = 0; k < 2; ++k)
-        check(view.txt_Output[k]->text() == texts->outputs[k], "output field", shown);
+        check(view.txt_Output[k]->text() == qt(texts->outputs[k]), "output field", shown);
     if (texts->checkSum)
-        check(view.txt_CheckSum->text() == *texts->checkSum, "checksum field", shown);
+        check(view.txt_CheckSum->text() == qt(*texts->checkSum), "checksum field", shown);
 
     if (++harness->entries % kEntriesPerFile == 0)
         QFile::remove(harness->dailyFile);

@@ -1,6 +1,6 @@
-#include "log/startup.h"
 #include "window/application.h"
 #include "window/frmSim_3870.h"
+#include "window/startup.h"
 
 #include <QApplication>
 

@@ -1,9 +1,9 @@
 #include "harness.h"
 
 #include "link/device_link.h"
-#include "log/errorbox.h"
 #include "log/logfile.h"
 #include "support/program_folder.h"
+#include "toolkit/errorbox.h"
 #include "window/application.h"
 
 #include <QAbstractItemModel>

@@ -1,13 +1,14 @@
 #include "link/device_link.h"
 
-#include "link/decoder.h"
-#include "link/frames.h"
-#include "link/parsers.h"
+#include "link/protocol_qt.h"
 #include "link/winsock.h"
-#include "log/errorbox.h"
 #include "log/logfile.h"
 #include "log/timestamp.h"
-#include "window/colors.h"
+#include "protocol/decoder.h"
+#include "protocol/frames.h"
+#include "protocol/parsers.h"
+#include "toolkit/colors.h"
+#include "toolkit/errorbox.h"
 
 #include <QPalette>
 
@@ -21,6 +22,13 @@ namespace vm {
 namespace {
 
 constexpr quint32 kWhite = 0x00FFFFFFu;
+
+// The text of the decoder's error box: three lines joined by CR LF.
+QString dataDisplayErrorText(long long number, const QString& description) {
+    return QStringLiteral("Data Display Error!!\r\nError Number : %1\r\nError Description : %2")
+        .arg(number)
+        .arg(description);
+}
 
 // One step of the decoder: a failure shows the error box, and decoding goes on with the next
 // step. A std::system_error reports its code as the number; other failures report 0.
@@ -42,9 +50,10 @@ void setFieldText(QLineEdit* field, const QString& text) {
 }
 
 template <std::size_t N>
-void setFieldTexts(const std::array<QLineEdit*, N>& fields, const std::array<QString, N>& texts) {
+void setFieldTexts(const std::array<QLineEdit*, N>& fields,
+                   const std::array<std::string, N>& texts) {
     for (std::size_t i = 0; i < N; ++i)
-        setFieldText(fields[i], texts[i]);
+        setFieldText(fields[i], toQString(texts[i]));
 }
 
 std::optional<Command> chosenCommand(const LinkView& view) {
@@ -95,16 +104,17 @@ bool DeviceLink::ConnectDevice() {
     Winsock1->Close();
     Winsock1->LocalPort = 0;
     const QString host = m_view.txtDestIP->text();
-    if (const auto problem = hostProblem(host)) {
-        addStampedLine(QStringLiteral(" Connect Error!! %1 : \"%2\"").arg(*problem, host));
+    if (const auto problem = hostProblem(host.toStdString())) {
+        addStampedLine(
+            QStringLiteral(" Connect Error!! %1 : \"%2\"").arg(toQString(*problem), host));
         return false;
     }
     Winsock1->RemoteHost = host;
     const QString portText = m_view.txtDestPort->text();
-    const PortText port = parsePort(portText);
+    const PortText port = parsePort(portText.toStdString());
     if (!port.ok()) {
         addStampedLine(QStringLiteral(" Connect Error!! %1 : \"%2\"")
-                           .arg(portProblemText(port.problem), portText));
+                           .arg(toQString(portProblemText(port.problem)), portText));
         return false;
     }
     Winsock1->RemotePort = port.port;
@@ -150,24 +160,25 @@ void DeviceLink::Winsock1_DataArrival(qint64 bytesTotal) {
 }
 
 void DeviceLink::DisplayData(const QByteArray& data) {
-    const std::optional<StatusTexts> texts = statusTexts(data);
+    const std::optional<StatusTexts> texts = statusTexts(byteView(data));
     if (!texts) {
-        decoderStep([&] { m_view.AddLog(wrongLengthLine(data.size())); });
+        decoderStep([&] { m_view.AddLog(toQString(wrongLengthLine(std::size_t(data.size())))); });
         return;
     }
     setFieldTexts(m_view.txt_Input, texts->inputs);
     setFieldTexts(m_view.txt_Output, texts->outputs);
     setFieldTexts(m_view.txtCounter, texts->counters);
     if (texts->checkSum)
-        setFieldText(m_view.txt_CheckSum, *texts->checkSum);
+        setFieldText(m_view.txt_CheckSum, toQString(*texts->checkSum));
     if (texts->gapTimes)
         setFieldTexts(m_view.txtGapTime, *texts->gapTimes);
 
     QString line;
-    decoderStep([&] { line = recvLine(basPing::GetTimeStamp(), data); });
+    decoderStep(
+        [&] { line = toQString(recvLine(basPing::GetTimeStamp().toStdString(), byteView(data))); });
     decoderStep([&] { m_view.AddLog(line); });
     if (m_view.optLog[1]->isChecked())
-        decoderStep([&] { basPing::WriteLogFile(recvFileText(line)); });
+        decoderStep([&] { basPing::WriteLogFile(toQString(recvFileText(line.toStdString()))); });
 }
 
 void DeviceLink::cmdSend_Click() {
@@ -175,23 +186,23 @@ void DeviceLink::cmdSend_Click() {
     setIntervalControlsEnabled(false);
 
     const std::optional<Command> command = chosenCommand(m_view);
-    const std::optional<QByteArray> frame =
-        command
-            ? buildRequestFrame(*command, m_view.ComboSet->currentText(),
-                                m_view.ComboValue->currentText(), m_view.ComboReset->currentText())
-            : std::nullopt;
+    const std::optional<Bytes> frame =
+        command ? buildRequestFrame(*command, m_view.ComboSet->currentText().toStdString(),
+                                    m_view.ComboValue->currentText().toStdString(),
+                                    m_view.ComboReset->currentText().toStdString())
+                : std::nullopt;
     if (!frame) {
         addStampedLine(QStringLiteral(" Send Error!! No command or parameter chosen"));
         return;
     }
     // Stamped now, before any connecting or waiting.
-    const QString line = sendLine(basPing::GetTimeStamp(), *frame);
+    const QString line = toQString(sendLine(basPing::GetTimeStamp().toStdString(), *frame));
 
     if (Winsock1->State() != Winsock::kConnected && ConnectDevice())
         Winsock1->waitForConnect(kSendConnectWaitMs);
     if (Winsock1->State() != Winsock::kConnected)
         return;
-    if (!Winsock1->SendData(*frame)) {
+    if (!Winsock1->SendData(toQByteArray(*frame))) {
         addStampedLine(QStringLiteral(" Send Failed!! : %1").arg(Winsock1->lastError()));
         return;
     }
@@ -202,7 +213,7 @@ void DeviceLink::armRepeat() {
     if (!m_view.optInterval[1]->isChecked())
         return;
     const QString text = m_view.cboTime->currentText();
-    const qint64 periodMs = parseIntervalMs(text);
+    const qint64 periodMs = parseIntervalMs(text.toStdString());
     if (periodMs <= 0 || periodMs > INT_MAX) {
         addStampedLine(
             QStringLiteral(

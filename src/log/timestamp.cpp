@@ -1,5 +1,7 @@
 #include "log/timestamp.h"
 
+#include "protocol/timestamp.h"
+
 #include <utility>
 
 namespace vm {
@@ -20,21 +22,14 @@ QDateTime currentDateTime() {
     return clock ? clock() : QDateTime::currentDateTimeUtc();
 }
 
-QString formatTimeStamp(const QTime& utc) {
-    const QLatin1Char zero('0');
-    return QStringLiteral("[%1:%2:%3.%4]")
-        .arg(utc.hour(), 2, 10, zero)
-        .arg(utc.minute(), 2, 10, zero)
-        .arg(utc.second(), 2, 10, zero)
-        .arg(utc.msec(), 3, 10, zero);
-}
-
 } // namespace vm
 
 namespace basPing {
 
 QString GetTimeStamp() {
-    return vm::formatTimeStamp(vm::currentDateTime().toUTC().time());
+    const QTime utc = vm::currentDateTime().toUTC().time();
+    return QString::fromStdString(
+        vm::formatTimeStamp({utc.hour(), utc.minute(), utc.second(), utc.msec()}));
 }
 
 } // namespace basPing

@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QString>
-#include <QTime>
 
 #include <functional>
 
@@ -13,9 +12,6 @@ namespace vm {
 using Clock = std::function<QDateTime()>;
 void setClock(Clock clock);
 QDateTime currentDateTime();
-
-// "[HH:MM:SS.mmm]" for a UTC time of day: 14 characters, zero-padded fields.
-QString formatTimeStamp(const QTime& utc);
 
 } // namespace vm
 

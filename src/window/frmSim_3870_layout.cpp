@@ -1,7 +1,7 @@
 // Builds the window's control tree: every control with its design name, caption, initial
 // state, colours, font and position (in twips, relative to its container).
 
-#include "window/colors.h"
+#include "toolkit/colors.h"
 #include "window/frmSim_3870.h"
 #include "window/twips.h"
 #include "window/vendorlink.h"

@@ -1,6 +1,6 @@
 #include "window/vendorlink.h"
 
-#include "log/errorbox.h"
+#include "toolkit/errorbox.h"
 
 #include <QDesktopServices>
 #include <QImage>

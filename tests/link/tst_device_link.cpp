@@ -3,11 +3,11 @@
 #include "link/winsock.h"
 
 #include "link_fixture.h"
-#include "log/errorbox.h"
 #include "log/logfile.h"
 #include "log/timestamp.h"
 #include "support/emulator.h"
-#include "window/colors.h"
+#include "toolkit/colors.h"
+#include "toolkit/errorbox.h"
 
 #include <QDir>
 #include <QFile>

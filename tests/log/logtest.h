@@ -2,10 +2,10 @@
 
 // Helpers shared by the log file tests.
 
-#include "log/errorbox.h"
 #include "log/logfile.h"
-#include "log/startup.h"
 #include "log/timestamp.h"
+#include "toolkit/errorbox.h"
+#include "window/startup.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,9 +1,9 @@
-#include "log/errorbox.h"
 #include "log/logfile.h"
 #include "log/logtest.h"
 #include "log/mounts.h"
-#include "log/startup.h"
 #include "log/timestamp.h"
+#include "toolkit/errorbox.h"
+#include "window/startup.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,13 +2,13 @@
 // replaced while the program runs, a read-only mount, a full disk, a pipe in the file's
 // place, and an unwritable program folder at start-up.
 
-#include "log/errorbox.h"
 #include "log/logfile.h"
 #include "log/loglist.h"
 #include "log/logtest.h"
 #include "log/mounts.h"
-#include "log/startup.h"
 #include "log/timestamp.h"
+#include "toolkit/errorbox.h"
+#include "window/startup.h"
 
 #include <QDir>
 #include <QFile>

@@ -9,22 +9,6 @@ class TimeStampTest : public QObject {
 private slots:
     void cleanup() { vm::setClock({}); }
 
-    void format_data() {
-        QTest::addColumn<QTime>("utc");
-        QTest::addColumn<QString>("stamp");
-        QTest::newRow("midnight") << QTime(0, 0, 0, 0) << "[00:00:00.000]";
-        QTest::newRow("last instant") << QTime(23, 59, 59, 999) << "[23:59:59.999]";
-        QTest::newRow("padding") << QTime(9, 5, 3, 42) << "[09:05:03.042]";
-        QTest::newRow("second 7 ms 7") << QTime(0, 0, 7, 7) << "[00:00:07.007]";
-        QTest::newRow("two-digit ms") << QTime(12, 34, 56, 78) << "[12:34:56.078]";
-    }
-    void format() {
-        QFETCH(QTime, utc);
-        QFETCH(QString, stamp);
-        QCOMPARE(vm::formatTimeStamp(utc), stamp);
-        QCOMPARE(stamp.size(), 14);
-    }
-
     // The stamp is UTC whatever zone the clock reading carries.
     void stampIgnoresLocalZone_data() {
         QTest::addColumn<QDateTime>("reading");

@@ -1,4 +1,4 @@
-#include "window/colors.h"
+#include "toolkit/colors.h"
 #include "window/keyfilter.h"
 #include "window/twips.h"
 

@@ -3,15 +3,15 @@
 // of a frame and of a write. The window must never crash, never stop turning its event loop
 // for long, keep its memory and its log list bounded, and log exactly what arrived.
 
-#include "link/decoder.h"
 #include "link/device_link.h"
 #include "link/winsock.h"
-#include "log/errorbox.h"
 #include "log/logfile.h"
 #include "log/loglist.h"
+#include "protocol/decoder.h"
 #include "support/emulator.h"
 #include "support/memory.h"
 #include "support/program_folder.h"
+#include "toolkit/errorbox.h"
 #include "window/frmSim_3870.h"
 
 #include <QComboBox>
@@ -215,10 +215,10 @@ class WindowHostileTest : public QObject {
             const auto n = qsizetype(arrivals_->at(i).at(0).toLongLong());
             const QByteArray piece = bytes.mid(offset, n);
             offset += n;
-            if (vm::isStatusFrameLength(n))
+            if (vm::isStatusFrameLength(std::size_t(n)))
                 lines << recvLine(piece);
             else if (n > 1)
-                lines << vm::wrongLengthLine(n);
+                lines << QString::fromStdString(vm::wrongLengthLine(std::size_t(n)));
         }
         return lines;
     }

@@ -1,4 +1,4 @@
-#include "log/errorbox.h"
+#include "toolkit/errorbox.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,7 +1,7 @@
-#include "log/startup.h"
+#include "window/startup.h"
 
-#include "log/errorbox.h"
 #include "log/logfile.h"
+#include "toolkit/errorbox.h"
 
 #include <QApplication>
 
