@@ -129,8 +129,9 @@ void DeviceLink::cmdConnect_Click() {
 }
 
 void DeviceLink::cmdDisconnect_Click() {
-    Winsock1->Close();
-    Winsock1_Close();
+    // When the module closed the connection first, its own close event gives the one line.
+    if (!Winsock1->Close())
+        Winsock1_Close();
 }
 
 void DeviceLink::Winsock1_Connect() {
@@ -144,7 +145,9 @@ void DeviceLink::Winsock1_Connect() {
 void DeviceLink::Winsock1_Close() {
     m_view.cmdConnect->setEnabled(true);
     m_view.cmdDisconnect->setEnabled(false);
-    m_view.cmdEnd->setEnabled(false);
+    // A running repeat keeps End, the one way to stop it while no connection can be made.
+    if (!SendTimer->isActive())
+        m_view.cmdEnd->setEnabled(false);
     addStampedLine(QStringLiteral(" Socket Closed!!"));
 }
 
@@ -243,6 +246,7 @@ void DeviceLink::armRepeat() {
         return;
     SendTimer->setInterval(int(periodMs));
     SendTimer->start();
+    m_view.cmdEnd->setEnabled(true);
 }
 
 void DeviceLink::setIntervalControlsEnabled(bool enabled) {
@@ -272,6 +276,9 @@ void DeviceLink::cmdEnd_Click() {
     if (SendTimer->isActive())
         SendTimer->stop();
     setIntervalControlsEnabled(true);
+    // End was left enabled for the repeat alone: with no connection it goes grey again.
+    if (Winsock1->State() != Winsock::kConnected)
+        m_view.cmdEnd->setEnabled(false);
 }
 
 void DeviceLink::SendTimer_Timer() {
@@ -282,6 +289,8 @@ void DeviceLink::SendTimer_Timer() {
 
 void DeviceLink::shutdown() {
     SendTimer->stop();
+    // Nothing the connection did before is reported any more.
+    Winsock1->disconnect(this);
     Winsock1->Close();
 }
 

@@ -42,7 +42,8 @@ public:
     void optInterval_Click(int index);
     void cmdEnd_Click();
     void SendTimer_Timer();
-    // The window is closing: stop the timer and release the socket, with no event and no line.
+    // The window is closing: stop the timer and release the socket, with no event and no line
+    // from then on.
     void shutdown();
 
 private:

@@ -3,19 +3,91 @@
 #include <QHostAddress>
 #include <QNetworkProxy>
 #include <QTcpSocket>
+#include <QUrl>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
+#include <netdb.h>
+#include <sys/socket.h>
+
 namespace vm {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Reads of what has arrived when the program closes a connection; each takes all there is,
+// so two (the bytes, then the close) are the usual count.
+constexpr int kDrainReads = 16;
+
+} // namespace
+
+// One name look-up, run by getaddrinfo on a thread of its own. The thread records the outcome
+// and, while the attempt still wants it, posts it to the owner; both under the mutex, so that
+// an owner that has abandoned the look-up is never posted to.
+struct Winsock::Lookup {
+    std::mutex mutex;
+    std::condition_variable finishedChanged;
+    Winsock* owner = nullptr;
+    bool finished = false;
+    QHostAddress address; // null when the name was not found
+    QString error;
+
+    static void run(const std::shared_ptr<Lookup>& lookup, const QByteArray& name);
+    bool waitUntil(Clock::time_point until) {
+        std::unique_lock lock(mutex);
+        return finishedChanged.wait_until(lock, until, [this] { return finished; });
+    }
+    void abandon() {
+        const std::lock_guard lock(mutex);
+        owner = nullptr;
+    }
+};
+
+void Winsock::Lookup::run(const std::shared_ptr<Lookup>& lookup, const QByteArray& name) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int status = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
+    // The first IPv4 address, else the first address of any kind.
+    QHostAddress chosen;
+    for (const addrinfo* entry = status == 0 ? found : nullptr; entry; entry = entry->ai_next) {
+        const QHostAddress candidate(entry->ai_addr);
+        if (chosen.isNull() || (candidate.protocol() == QAbstractSocket::IPv4Protocol &&
+                                chosen.protocol() != QAbstractSocket::IPv4Protocol))
+            chosen = candidate;
+    }
+    if (found)
+        ::freeaddrinfo(found);
+
+    const std::lock_guard lock(lookup->mutex);
+    lookup->finished = true;
+    lookup->address = chosen;
+    if (chosen.isNull())
+        lookup->error = status == 0 || status == EAI_NONAME
+                            ? QStringLiteral("Host not found")
+                            : QStringLiteral("Host not found (%1)")
+                                  .arg(QString::fromLocal8Bit(::gai_strerror(status)));
+    lookup->finishedChanged.notify_all();
+    if (Winsock* owner = lookup->owner)
+        QMetaObject::invokeMethod(
+            owner, [owner, lookup] { owner->lookupFinished(lookup); }, Qt::QueuedConnection);
+}
 
 Winsock::Winsock(QObject* parent)
     : QObject(parent) {
     setObjectName(QStringLiteral("Winsock1"));
     m_connectTimer.setSingleShot(true);
     connect(&m_connectTimer, &QTimer::timeout, this, [this] {
-        if (m_socket && !m_connectedOnce)
-            attemptFailed(
-                QStringLiteral("Connection timed out after %1 ms").arg(m_connectTimeoutMs));
+        if (attemptPending())
+            timedOut(m_connectTimeoutMs);
     });
 }
 
@@ -24,6 +96,8 @@ Winsock::~Winsock() {
 }
 
 qint16 Winsock::State() const {
+    if (m_lookup)
+        return kResolving;
     if (!m_socket)
         return m_failed ? kError : kClosed;
     switch (m_socket->state()) {
@@ -41,11 +115,10 @@ qint16 Winsock::State() const {
 }
 
 void Winsock::post(std::function<void()> event) {
-    const quint64 generation = m_generation;
     QMetaObject::invokeMethod(
         this,
-        [this, generation, event = std::move(event)] {
-            if (generation == m_generation)
+        [live = m_live, event = std::move(event)] {
+            if (*live)
                 event();
         },
         Qt::QueuedConnection);
@@ -53,6 +126,10 @@ void Winsock::post(std::function<void()> event) {
 
 void Winsock::releaseSocket() {
     m_connectTimer.stop();
+    if (m_lookup) {
+        m_lookup->abandon();
+        m_lookup.reset();
+    }
     if (QTcpSocket* socket = m_socket.data()) {
         m_socket = nullptr;
         socket->disconnect(this);
@@ -63,8 +140,7 @@ void Winsock::releaseSocket() {
 
 void Winsock::Connect() {
     Close();
-    m_failed = false;
-    m_connectedOnce = false;
+    m_live = std::make_shared<bool>(true);
     auto* socket = new QTcpSocket(this);
     socket->setProxy(QNetworkProxy::NoProxy); // the module is reached directly
     m_socket = socket;
@@ -73,11 +149,15 @@ void Winsock::Connect() {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_connectTimer.stop();
         m_connectedOnce = true;
-        post([this] { emit ConnectEvent(); });
+        post([this] {
+            m_reported = true;
+            emit ConnectEvent();
+        });
     });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
-        // Errors of an open connection end in the state change below.
-        if (!m_connectedOnce && m_socket)
+    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        // Errors of an open connection end in the state change below; running out of time
+        // is reported by this class itself.
+        if (!m_connectedOnce && m_socket && error != QAbstractSocket::SocketTimeoutError)
             attemptFailed(m_socket->errorString());
     });
     connect(socket, &QTcpSocket::stateChanged, this, &Winsock::onStateChanged);
@@ -85,19 +165,47 @@ void Winsock::Connect() {
     if (LocalPort != 0)
         socket->bind(QHostAddress::AnyIPv4, quint16(LocalPort));
     m_connectTimer.start(m_connectTimeoutMs);
-    socket->connectToHost(RemoteHost, quint16(RemotePort));
+
+    const QHostAddress address(RemoteHost);
+    if (!address.isNull()) {
+        socket->connectToHost(address, quint16(RemotePort));
+        return;
+    }
+    // A name: QTcpSocket would look it up inside waitForConnected without a time limit.
+    auto lookup = std::make_shared<Lookup>();
+    lookup->owner = this;
+    m_lookup = lookup;
+    try {
+        std::thread(&Lookup::run, lookup, QUrl::toAce(RemoteHost)).detach();
+    } catch (const std::system_error& failure) {
+        attemptFailed(QStringLiteral("Host look-up could not start: %1")
+                          .arg(QString::fromLocal8Bit(failure.what())));
+    }
 }
 
-void Winsock::Close() {
-    ++m_generation;
+bool Winsock::Close() {
+    if (m_reported)
+        drain();
+    else if (m_connectedOnce)
+        *m_live = false; // the handlers never saw this connection open
+    const bool peerClosed = m_reported && m_closePending;
     releaseSocket();
-    m_failed = false;
+    m_connectedOnce = m_reported = m_closePending = m_failed = false;
     m_arrival.clear();
+    return peerClosed;
 }
 
 bool Winsock::waitForConnect(int msecs) {
-    if (m_socket && !m_connectedOnce)
-        m_socket->waitForConnected(msecs);
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(msecs);
+    if (const std::shared_ptr<Lookup> lookup = m_lookup; lookup && lookup->waitUntil(until))
+        lookupFinished(lookup);
+    if (m_socket && !m_lookup && !m_connectedOnce) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        m_socket->waitForConnected(int(std::max<decltype(left)>(left, 0)));
+    }
+    if (attemptPending())
+        timedOut(msecs);
     return State() == kConnected;
 }
 
@@ -124,6 +232,10 @@ QByteArray Winsock::GetData(qint64 max) {
     return part;
 }
 
+bool Winsock::attemptPending() const {
+    return m_lookup || (m_socket && !m_connectedOnce);
+}
+
 void Winsock::attemptFailed(const QString& description) {
     m_lastError = description;
     releaseSocket();
@@ -131,12 +243,51 @@ void Winsock::attemptFailed(const QString& description) {
     post([this, description] { emit ErrorEvent(description); });
 }
 
+void Winsock::timedOut(int msecs) {
+    attemptFailed((m_lookup ? QStringLiteral("Host lookup timed out after %1 ms")
+                            : QStringLiteral("Connection timed out after %1 ms"))
+                      .arg(msecs));
+}
+
+void Winsock::lookupFinished(const std::shared_ptr<Lookup>& lookup) {
+    if (lookup != m_lookup)
+        return; // abandoned, or already taken up by waitForConnect
+    m_lookup.reset();
+    QHostAddress address;
+    QString error;
+    {
+        const std::lock_guard lock(lookup->mutex);
+        address = lookup->address;
+        error = lookup->error;
+    }
+    if (address.isNull())
+        attemptFailed(error);
+    else
+        m_socket->connectToHost(address, quint16(RemotePort));
+}
+
+// Reads what the peer sent before the program closes the connection: the bytes that have
+// arrived and its close or reset, each posted as the event it would have raised a moment later.
+void Winsock::drain() {
+    for (int read = 0;
+         read < kDrainReads && m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+         ++read) {
+        if (!m_socket->waitForReadyRead(0))
+            break;
+    }
+}
+
 void Winsock::onStateChanged() {
     if (!m_socket || !m_connectedOnce || m_socket->state() != QAbstractSocket::UnconnectedState)
         return;
     m_lastError = m_socket->errorString();
     releaseSocket();
-    post([this] { emit CloseEvent(); });
+    m_closePending = true;
+    post([this, live = m_live] {
+        if (live == m_live)
+            m_closePending = false;
+        emit CloseEvent();
+    });
 }
 
 void Winsock::onReadyRead() {

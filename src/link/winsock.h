@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 class QTcpSocket;
 
@@ -14,9 +15,12 @@ namespace vm {
 
 // The TCP client of the device link: one connection at a time, over QTcpSocket, with the
 // few members the link's handlers use. Its events are posted through the event loop, one at
-// a time and never inside a running handler; events of an attempt that the program has closed
-// or replaced since are dropped. Only the peer closing the connection raises CloseEvent; a
-// Close() by the program raises nothing, and neither does destruction.
+// a time and never inside a running handler. Only the peer closing the connection raises
+// CloseEvent; a Close() by the program raises nothing, and neither does destruction.
+// What a connection did before the program closed it is still reported: the bytes that had
+// arrived and, when the peer had closed first, its CloseEvent. Events of a connection whose
+// ConnectEvent had not been delivered yet when the program closed or replaced it are dropped,
+// so that the handlers never hear of a connection they did not see open.
 class Winsock : public QObject {
     Q_OBJECT
 public:
@@ -40,14 +44,16 @@ public:
 
     qint16 State() const;
 
-    // Abandons any current attempt or connection silently, then starts connecting to
-    // RemoteHost:RemotePort. The outcome arrives as ConnectEvent or ErrorEvent.
+    // Closes any current attempt or connection (as Close() does), then starts connecting to
+    // RemoteHost:RemotePort. A host name is looked up on a thread of its own, so that nothing
+    // here blocks. The outcome arrives as ConnectEvent or ErrorEvent.
     void Connect();
-    // Closes the connection or abandons the attempt; raises no event.
-    void Close();
-    // Blocks without running the event loop until the pending attempt is connected, has
-    // failed or msecs have passed. Returns whether the socket is connected. A wait that runs
-    // out ends the attempt (ErrorEvent follows).
+    // Closes the connection or abandons the attempt; raises no event of its own. Returns
+    // true when the peer had closed the connection first: its CloseEvent is on its way.
+    bool Close();
+    // Blocks without running the event loop until the pending attempt, look-up included, is
+    // connected or has failed, or msecs have passed. Returns whether the socket is connected.
+    // An attempt still pending when the wait runs out is ended then (ErrorEvent follows).
     bool waitForConnect(int msecs);
     // Writes the bytes at once. Returns false, with lastError() set, when not connected or when
     // the write fails; a connection lost in the write raises CloseEvent later.
@@ -67,16 +73,26 @@ signals:
     void ErrorEvent(const QString& description);
 
 private:
+    struct Lookup;
+
     void post(std::function<void()> event);
     void releaseSocket();
+    bool attemptPending() const;
     void attemptFailed(const QString& description);
+    void timedOut(int msecs);
+    void lookupFinished(const std::shared_ptr<Lookup>& lookup);
+    void drain();
     void onStateChanged();
     void onReadyRead();
 
     QPointer<QTcpSocket> m_socket;
+    std::shared_ptr<Lookup> m_lookup; // the name look-up this attempt waits for
     QTimer m_connectTimer;
-    quint64 m_generation = 0;
+    // Events of the current connection are delivered while this is true.
+    std::shared_ptr<bool> m_live = std::make_shared<bool>(true);
     bool m_connectedOnce = false;
+    bool m_reported = false;     // its ConnectEvent has been delivered
+    bool m_closePending = false; // the peer's CloseEvent is posted and not yet delivered
     bool m_failed = false;
     int m_connectTimeoutMs = kDefaultConnectTimeoutMs;
     QByteArray m_arrival;

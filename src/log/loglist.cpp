@@ -4,6 +4,8 @@
 #include <QListWidget>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace vm {
 
 namespace {
@@ -47,6 +49,20 @@ private:
     QElapsedTimer sinceLast_;
 };
 
+// A list of uniform item sizes lays every line out at the size of one sample line (the
+// newest), so that 1001 lines cost no more than one. Each new line therefore carries the
+// width of the widest line seen since the list was last empty, and the height of the
+// first: every line shows whole, and the list scrolls sideways to the end of the longest.
+// Only the new line is measured.
+void sizeNewestLine(QListWidget& list, int newest) {
+    QListWidgetItem* item = list.item(newest);
+    QSize size = list.sizeHintForIndex(list.model()->index(newest, 0));
+    if (const QSize before = newest > 0 ? list.item(newest - 1)->sizeHint() : QSize();
+        before.isValid())
+        size = QSize(std::max(size.width(), before.width()), before.height());
+    item->setSizeHint(size);
+}
+
 } // namespace
 
 void addLogLine(QListWidget& list, const QString& text) {
@@ -54,6 +70,7 @@ void addLogLine(QListWidget& list, const QString& text) {
         delete list.takeItem(0);
     list.addItem(text);
     const int newest = list.count() - 1;
+    sizeNewestLine(list, newest);
     list.setCurrentRow(newest);
     list.scrollToItem(list.item(newest));
     RepaintThrottle::of(list).lineAdded();

@@ -10,7 +10,8 @@ namespace vm {
 // the list down to this many, then appends, so the list never exceeds kLogListLimit + 1.
 inline constexpr int kLogListLimit = 1000;
 
-// Appends one line under the limit rule, selects it and scrolls it into view.
+// Appends one line under the limit rule, selects it and scrolls it into view. Lines are
+// never cut short: the list scrolls sideways to the end of its longest line.
 void addLogLine(QListWidget& list, const QString& text);
 
 } // namespace vm

@@ -3,7 +3,7 @@
 namespace vm {
 
 // Maps the design's font faces to faces Debian ships: Arial to Liberation Sans, Gulim to
-// NanumGothic and GulimChe to the fixed-pitch NanumGothicCoding.
+// NanumBarunGothic and GulimChe to the fixed-pitch NanumGothicCoding.
 void installFontSubstitutions();
 
 } // namespace vm

@@ -45,12 +45,11 @@ void frmSim_3870::wireWindowEvents() {
     connect(cboTime, &QComboBox::editTextChanged, this, &frmSim_3870::cboTime_Change);
     connect(cboTime, &QComboBox::activated, this, &frmSim_3870::cboTime_Click);
 
-    new vm::KeyPressFilter(
-        txtDestIP, [this](int& KeyAscii) { txtDestIP_KeyPress(KeyAscii); }, kAddressMaxLength);
-    new vm::KeyPressFilter(
-        txtDestPort, [this](int& KeyAscii) { txtDestPort_KeyPress(KeyAscii); }, kPortMaxLength);
-    new vm::KeyPressFilter(cboTime->lineEdit(),
-                           [this](int& KeyAscii) { cboTime_KeyPress(KeyAscii); });
+    new vm::KeyPressFilter(txtDestIP, [this](int& KeyAscii) { txtDestIP_KeyPress(KeyAscii); });
+    new vm::KeyPressFilter(txtDestPort, [this](int& KeyAscii) { txtDestPort_KeyPress(KeyAscii); });
+    new vm::KeyPressFilter(cboTime, [this](int& KeyAscii) { cboTime_KeyPress(KeyAscii); });
+    vm::limitUserText(txtDestIP, kAddressMaxLength);
+    vm::limitUserText(txtDestPort, kPortMaxLength);
 
     connect(cmdClear, &QPushButton::clicked, this, &frmSim_3870::cmdClear_Click);
 

@@ -316,6 +316,7 @@ void frmSim_3870::buildControls() {
     List1->setGeometry(twipsRect(0, 6840, 11055, 2205));
     List1->setFont(makeFont("GulimChe", 9.75, false));
     List1->setUniformItemSizes(true);
+    List1->setTextElideMode(Qt::ElideNone); // a line is scrolled to, never cut with "…"
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setAccessibleName(QStringLiteral("Log"));
     b.tabs.add(List1, 25);
@@ -335,6 +336,12 @@ void frmSim_3870::buildControls() {
                         twipsRect(120, 150, 1980, 180));
     QFont linkFont = makeFont("Gulim", 9, false);
     Label1[1]->setFont(linkFont);
+    // The design's face fits the caption in 180 twips; a substitute face may need a taller
+    // line, and cut short it would show the full stops as commas. The label grows down to
+    // the face's line height, within the panel.
+    const int lineHeight = QFontMetrics(linkFont).height();
+    if (Label1[1]->height() < lineHeight)
+        Label1[1]->resize(Label1[1]->width(), lineHeight);
     Label1[1]->setPalette(panelPalette);
     Label1[1]->setCursor(vm::vendorLinkCursor());
     Label1[1]->setAccessibleName(QStringLiteral("Vendor web page"));

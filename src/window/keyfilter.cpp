@@ -1,9 +1,12 @@
 #include "window/keyfilter.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QValidator>
 
+#include <algorithm>
 #include <utility>
 
 namespace vm {
@@ -11,7 +14,7 @@ namespace vm {
 int typedCharCode(int key, Qt::KeyboardModifiers modifiers, const QString& text) {
     switch (key) {
     case Qt::Key_Backspace:
-        return 8;
+        return modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier) ? 0x7F : 8;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         return 13;
@@ -58,13 +61,15 @@ void beep() {
     QApplication::beep();
 }
 
-KeyPressFilter::KeyPressFilter(QLineEdit* field, Handler handler, int maxLength)
+KeyPressFilter::KeyPressFilter(QWidget* field, Handler handler)
     : QObject(field)
     , field_(field)
-    , handler_(std::move(handler))
-    , maxLength_(maxLength) {
+    , handler_(std::move(handler)) {
     // Composed input would bypass key presses; these fields take digits and points only.
+    // An editable combo box passes input-method events on to its line edit as well.
     field_->setAttribute(Qt::WA_InputMethodEnabled, false);
+    if (const auto* combo = qobject_cast<QComboBox*>(field_); combo && combo->lineEdit())
+        combo->lineEdit()->setAttribute(Qt::WA_InputMethodEnabled, false);
     field_->installEventFilter(this);
 }
 
@@ -85,14 +90,48 @@ bool KeyPressFilter::eventFilter(QObject* watched, QEvent* event) {
     if (code < 0)
         return false; // keys that type nothing work as usual
     handler_(code);
-    if (code == 0)
-        return true; // cancelled: nothing is inserted and the editor never sees the key
-    if (maxLength_ > 0 && code != 8) {
-        const qsizetype kept = field_->text().size() - field_->selectedText().size();
-        if (kept >= maxLength_)
-            return true; // full: the character is not inserted
+    return code == 0; // cancelled: nothing is inserted and the editor never sees the key
+}
+
+namespace {
+
+// Every change the user makes to a line edit passes validate() before it shows; one that
+// leaves the text longer than both the limit and the text before it has the excess cut
+// from the end of what was put in, which ends at the cursor.
+class UserTextLimit : public QValidator {
+public:
+    UserTextLimit(QLineEdit* field, int maxLength)
+        : QValidator(field)
+        , field_(field)
+        , maxLength_(maxLength)
+        , lengthBefore_(field->text().size()) {
+        connect(field, &QLineEdit::textChanged, this,
+                [this](const QString& text) { lengthBefore_ = text.size(); });
     }
-    return false;
+
+    State validate(QString& input, int& pos) const override {
+        // Text the program sets leaves the line edit unmodified; only user edits are cut.
+        if (!field_->isModified())
+            return Acceptable;
+        const qsizetype allowed = std::max<qsizetype>(maxLength_, lengthBefore_);
+        const qsizetype excess = std::min<qsizetype>(input.size() - allowed, pos);
+        if (excess > 0) {
+            input.remove(pos - excess, excess);
+            pos -= int(excess);
+        }
+        return Acceptable;
+    }
+
+private:
+    QLineEdit* field_;
+    int maxLength_;
+    qsizetype lengthBefore_;
+};
+
+} // namespace
+
+void limitUserText(QLineEdit* field, int maxLength) {
+    field->setValidator(new UserTextLimit(field, maxLength));
 }
 
 } // namespace vm

@@ -6,13 +6,15 @@
 #include <functional>
 
 class QLineEdit;
+class QWidget;
 
 namespace vm {
 
-// The character code a key press types, as the entry fields see it: 8 for Backspace,
-// 13 for Enter, 27 for Escape, 1 to 26 for Ctrl+A to Ctrl+Z, otherwise the first
-// character of the typed text. Keys that type nothing (arrows, Delete, Home, End,
-// function keys, Tab, lone modifiers) give -1.
+// The character code a key press types, as the entry fields see it: 8 for Backspace
+// (alone or with Shift), 127 for Backspace with Ctrl, Alt or Meta (the word deletes and
+// undo, which are not the plain Backspace), 13 for Enter, 27 for Escape, 1 to 26 for
+// Ctrl+A to Ctrl+Z, otherwise the first character of the typed text. Keys that type
+// nothing (arrows, Delete, Home, End, function keys, Tab, lone modifiers) give -1.
 int typedCharCode(int key, Qt::KeyboardModifiers modifiers, const QString& text);
 
 // The codes the address, port and interval fields accept: Backspace, "." and the digits.
@@ -22,23 +24,28 @@ bool isEntryFieldChar(int code);
 void beep();
 void setBeeper(std::function<void()> beeper);
 
-// Raises a key-press handler for each character typed into a line edit, before it is
-// inserted. The handler may set the code to 0 to cancel the keystroke. A field may also
-// be given a maximum length for typed text; text set by the program is never cut.
+// Raises a key-press handler for each character typed into an entry field, before it is
+// inserted. The handler may set the code to 0 to cancel the keystroke. The field is the
+// widget that takes the keyboard focus: a line edit, or an editable combo box, which
+// hands the keys it receives straight to its own line edit.
 class KeyPressFilter : public QObject {
     Q_OBJECT
 public:
     using Handler = std::function<void(int& keyAscii)>;
 
-    KeyPressFilter(QLineEdit* field, Handler handler, int maxLength = 0);
+    KeyPressFilter(QWidget* field, Handler handler);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QLineEdit* field_;
+    QWidget* field_;
     Handler handler_;
-    int maxLength_;
 };
+
+// Limits what the user puts into a line edit, typed, pasted or dropped, to maxLength
+// characters: text that would pass the limit is cut at the end of what was put in. Text
+// set by the program is never cut, and a longer text so set may be edited but not grown.
+void limitUserText(QLineEdit* field, int maxLength);
 
 } // namespace vm

@@ -41,3 +41,18 @@ quint16 unusedLoopbackPort() {
     probe.close();
     return port;
 }
+
+FullListener::FullListener() {
+    m_server.setListenBacklogSize(0);
+    if (!listenOnUsablePort(m_server))
+        qFatal("no free loopback port up to 32767");
+    m_server.pauseAccepting();
+    // Connections fill the queue until one is left unanswered; the kernel then drops the
+    // requests of every later one.
+    for (int i = 0; i < 4; ++i) {
+        m_fillers.push_back(std::make_unique<QTcpSocket>());
+        m_fillers.back()->connectToHost(QHostAddress::LocalHost, port());
+        if (!m_fillers.back()->waitForConnected(100))
+            break;
+    }
+}

@@ -8,6 +8,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <memory>
+#include <vector>
+
 // A module on loopback: accepts connections and keeps what each one received.
 class FakeModule : public QObject {
 public:
@@ -30,3 +33,16 @@ private:
 
 // A loopback port where nothing listens.
 quint16 unusedLoopbackPort();
+
+// A loopback listener (on a port the link can use) whose accept queue is full and never
+// emptied: a further connect to it stays pending, unanswered.
+class FullListener {
+public:
+    FullListener();
+    quint16 port() const { return m_server.serverPort(); }
+    QString portText() const { return QString::number(port()); }
+
+private:
+    QTcpServer m_server;
+    std::vector<std::unique_ptr<QTcpSocket>> m_fillers;
+};

@@ -6,16 +6,20 @@
 #include "log/logfile.h"
 #include "log/timestamp.h"
 #include "support/emulator.h"
+#include "support/netns.h"
 #include "toolkit/colors.h"
 #include "toolkit/errorbox.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QUdpSocket>
 
 #include <memory>
 #include <stdexcept>
@@ -122,6 +126,8 @@ private slots:
     void framesOnTheWire();
     void sendConnectsFirstAndConnectEventFollows();
     void sendOnResetConnectionLogsFailure();
+    void sendGivesUpAPendingConnectWhenItsWaitEnds();
+    void sendToANameWaitsNoLongerThanASecond();
     void optCommandEnablesPickLists_data();
     void optCommandEnablesPickLists();
 
@@ -140,6 +146,7 @@ private slots:
     void refusedInterval();
     void commandChangeWhileRepeating();
     void peerClosesWhileRepeating();
+    void everyCloseAndReplyOfAClosingModule();
     void shutdownAndDestructionAreSilent_data();
     void shutdownAndDestructionAreSilent();
 
@@ -175,6 +182,8 @@ void TestDeviceLink::connectionButtonsAndLines_data() {
     QTest::newRow("connect") << "" << open << QStringList{connected};
     QTest::newRow("disconnect") << "disconnect" << kClosedButtons << QStringList{connected, closed};
     QTest::newRow("module closes") << "peer" << kClosedButtons << QStringList{connected, closed};
+    QTest::newRow("module closes, Disconnect before its event")
+        << "peer, then disconnect" << kClosedButtons << QStringList{connected, closed};
 }
 
 void TestDeviceLink::connectionButtonsAndLines() {
@@ -190,6 +199,11 @@ void TestDeviceLink::connectionButtonsAndLines() {
     } else if (ending == "peer") {
         rig.module.latest()->disconnectFromHost();
         QTRY_COMPARE(rig.ui.lines.size(), 2);
+    } else if (ending == "peer, then disconnect") {
+        rig.module.latest()->disconnectFromHost();
+        QThread::msleep(50); // the close arrives; the event loop has not handled it yet
+        rig.ui.view.cmdDisconnect->click();
+        QTRY_COMPARE(rig.ui.lines.size(), 2);
     }
     QTest::qWait(20);
     QCOMPARE(rig.ui.lines, lines);
@@ -197,25 +211,36 @@ void TestDeviceLink::connectionButtonsAndLines() {
 }
 
 void TestDeviceLink::connectRefused_data() {
-    QTest::addColumn<bool>("bySend");
-    QTest::newRow("Connect") << false;
-    QTest::newRow("Send drops the frame") << true;
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("buttons");
+    QTest::addColumn<QString>("interval");
+    const QString free = "optInterval_0+";
+    const QString locked = "optInterval_0-";
+    QTest::newRow("Connect") << "connect" << kClosedButtons << free;
+    QTest::newRow("Send drops the frame") << "send" << kClosedButtons << locked;
+    // End stays enabled while the repeat timer runs, so that the repeat can be stopped.
+    QTest::newRow("Repeat keeps trying") << "repeat"
+                                         << "cmdConnect+ cmdDisconnect- cmdSend+ cmdEnd+" << locked;
 }
 
 void TestDeviceLink::connectRefused() {
-    QFETCH(bool, bySend);
+    QFETCH(QString, button);
+    QFETCH(QString, buttons);
+    QFETCH(QString, interval);
     LinkFixture ui;
     DeviceLink link(ui.view);
     const QString port = QString::number(unusedLoopbackPort());
     ui.setDestination("127.0.0.1", port);
-    (bySend ? ui.view.cmdSend : ui.view.cmdConnect)->click();
+    if (button == "repeat")
+        ui.view.optInterval[1]->click();
+    (button == "connect" ? ui.view.cmdConnect : ui.view.cmdSend)->click();
     QTRY_COMPARE(ui.lines.size(), 1);
+    link.SendTimer->stop();
     QTest::qWait(20);
     QCOMPARE(ui.lines,
              QStringList{kStamp + " Connect Failed!! 127.0.0.1:" + port + " : Connection refused"});
-    QCOMPARE(buttonStates(ui.view), kClosedButtons);
-    QCOMPARE(intervalStates(ui.view).section(' ', 0, 0),
-             QString(bySend ? "optInterval_0-" : "optInterval_0+"));
+    QCOMPARE(buttonStates(ui.view), buttons);
+    QCOMPARE(intervalStates(ui.view).section(' ', 0, 0), interval);
 }
 
 void TestDeviceLink::refusedDestination_data() {
@@ -306,6 +331,51 @@ void TestDeviceLink::sendOnResetConnectionLogsFailure() {
              qPrintable(rig.ui.lines.at(0)));
     QTRY_COMPARE(rig.ui.countLines(" Socket Closed!!"), 1);
     QCOMPARE(rig.ui.countLines(" SEND"), 0);
+}
+
+void TestDeviceLink::sendGivesUpAPendingConnectWhenItsWaitEnds() {
+    FullListener listener;
+    LinkFixture ui;
+    DeviceLink link(ui.view);
+    ui.setDestination("127.0.0.1", listener.portText());
+    // Two Sends in a row, with no event handled between them: each reports its own attempt.
+    ui.view.cmdSend->click();
+    ui.view.cmdSend->click();
+    QTRY_COMPARE_WITH_TIMEOUT(ui.lines.size(), 2, 300);
+    if (ui.countLines(" Socket Connected!!") > 0)
+        QSKIP("this kernel completed a connect to a full accept queue");
+    QCOMPARE(ui.lines,
+             QStringList(2, kStamp + " Connect Failed!! 127.0.0.1:" + listener.portText() +
+                                " : Connection timed out after 1000 ms"));
+}
+
+// The address box lets through a name such as 192.168.1.256. Its look-up must not hold the
+// window longer than Send's wait, even when the name server never answers. The test runs
+// itself again inside a network namespace whose resolver is a silent socket on 127.0.0.1.
+void TestDeviceLink::sendToANameWaitsNoLongerThanASecond() {
+    if (!qEnvironmentVariableIsSet("VM_LINK_TEST_IN_NAMESPACE")) {
+        REQUIRE_NAMESPACE(ns);
+        QVERIFY(ns.etcFile("resolv.conf", "nameserver 127.0.0.1\noptions timeout:4 attempts:1\n"));
+        QVERIFY(ns.etcFile("nsswitch.conf", "hosts: files dns\n"));
+        const vm::test::Run inside =
+            ns.exec({"env", "VM_LINK_TEST_IN_NAMESPACE=1", QCoreApplication::applicationFilePath(),
+                     QTest::currentTestFunction()});
+        QVERIFY2(inside.ok, qPrintable(inside.out + inside.err));
+        return;
+    }
+    QUdpSocket silentNameServer;
+    QVERIFY(silentNameServer.bind(QHostAddress::LocalHost, 53));
+    LinkFixture ui;
+    DeviceLink link(ui.view);
+    ui.setDestination("192.168.1.256", "4000");
+    QElapsedTimer held;
+    held.start();
+    ui.view.cmdSend->click();
+    QVERIFY2(held.elapsed() < 1500, qPrintable(QString::number(held.elapsed())));
+    QTRY_COMPARE_WITH_TIMEOUT(ui.lines.size(), 1, 300);
+    QCOMPARE(ui.lines.at(0),
+             kStamp + " Connect Failed!! 192.168.1.256:4000 : Host lookup timed out after 1000 ms");
+    QVERIFY(silentNameServer.hasPendingDatagrams()); // the look-up did ask it
 }
 
 void TestDeviceLink::optCommandEnablesPickLists_data() {
@@ -597,15 +667,57 @@ void TestDeviceLink::peerClosesWhileRepeating() {
     QTRY_VERIFY(!rig.module.frames().isEmpty());
     rig.module.latest()->disconnectFromHost();
     QTRY_COMPARE(rig.ui.countLines(" Socket Closed!!"), 1);
-    QVERIFY(!rig.ui.view.cmdEnd->isEnabled() || rig.ui.countLines(" Socket Connected!!") == 2);
+    // The repeat goes on, reconnects, and can be ended all along.
+    QVERIFY(rig.ui.view.cmdEnd->isEnabled());
     QVERIFY(rig.link->SendTimer->isActive());
-
     QTRY_VERIFY_WITH_TIMEOUT(rig.module.acceptedCount() >= 2, 10000);
     QTRY_COMPARE(rig.ui.countLines(" Socket Connected!!"), 2);
-    QVERIFY(rig.ui.view.cmdEnd->isEnabled());
     const auto before = rig.module.frames().size();
     QTRY_VERIFY(rig.module.frames().size() > before);
-    rig.ui.view.cmdEnd->click();
+
+    // Closed again with nothing to reconnect to: End stops the ticks and their lines.
+    rig.ui.setDestination("127.0.0.1", QString::number(unusedLoopbackPort()));
+    rig.module.latest()->disconnectFromHost();
+    QTRY_VERIFY(rig.ui.countLines(" Connect Failed!!") >= 2);
+    QTest::mouseClick(rig.ui.view.cmdEnd, Qt::LeftButton);
+    QVERIFY(!rig.link->SendTimer->isActive());
+    QCOMPARE(buttonStates(rig.ui.view), kClosedButtons);
+    const auto lines = rig.ui.lines.size();
+    QTest::qWait(200);
+    QCOMPARE(rig.ui.lines.size(), lines);
+}
+
+// A module that closes the connection after every third reply, met by a repeat at 1 ms:
+// each of its closes gives a line and each of its replies is decoded, however the ticks fall
+// among the replies and the closes.
+void TestDeviceLink::everyCloseAndReplyOfAClosingModule() {
+    vm::test::EmulatorProcess emulator;
+    QVERIFY(emulator.startOnToolPort({"--close-after", "3"}));
+    LinkFixture ui;
+    // A log list as slow as a busy window's, so that ticks fall due while events wait.
+    ui.addLogOverride = [&ui](const QString& line) {
+        ui.lines << line;
+        QThread::usleep(1500);
+    };
+    DeviceLink link(ui.view);
+    ui.setDestination("127.0.0.1", QString::number(emulator.port));
+    ui.view.optInterval[1]->click();
+    ui.view.cboTime->setCurrentText("0.001");
+    ui.view.cmdSend->click();
+    const auto closes = [&emulator] { return int(emulator.output().count(" CLOSE after ")); };
+    QTRY_VERIFY_WITH_TIMEOUT(closes() >= 20, 20000);
+    ui.view.cmdEnd->click();
+
+    // Replies read together arrive as one line of their joint length.
+    const auto decodedBytes = [&ui] {
+        static const QRegularExpression joint(QStringLiteral("length : (\\d+) Bytes$"));
+        qsizetype bytes = 34 * ui.countLines(" RECV : ");
+        for (const QString& line : ui.lines)
+            bytes += joint.match(line).captured(1).toInt();
+        return bytes;
+    };
+    QTRY_COMPARE(ui.countLines(" Socket Closed!!"), closes());
+    QTRY_COMPARE(decodedBytes(), emulator.repliedBytes().size());
 }
 
 void TestDeviceLink::shutdownAndDestructionAreSilent_data() {

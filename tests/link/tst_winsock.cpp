@@ -7,11 +7,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using vm::Winsock;
 
 namespace {
@@ -52,34 +47,14 @@ void TestWinsock::staleEventsOfAnAbandonedAttemptAreDropped() {
 }
 
 void TestWinsock::connectTimesOut() {
-    // A listener with a full accept queue drops further connection requests unanswered.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    QVERIFY(listener >= 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&address), length) == 0);
-    QVERIFY(::listen(listener, 0) == 0);
-    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
-    const quint16 port = ntohs(address.sin_port);
-    QList<QTcpSocket*> fillers;
-    for (int i = 0; i < 4; ++i) {
-        auto* filler = new QTcpSocket(this);
-        filler->connectToHost(QHostAddress::LocalHost, port);
-        filler->waitForConnected(200);
-        fillers << filler;
-    }
-
+    FullListener listener;
     Winsock socket;
     socket.setConnectTimeout(300);
     QSignalSpy connected(&socket, &Winsock::ConnectEvent);
     QSignalSpy failed(&socket, &Winsock::ErrorEvent);
-    aim(socket, port);
+    aim(socket, listener.port());
     socket.Connect();
     QVERIFY(failed.wait(5000) || !connected.isEmpty());
-    qDeleteAll(fillers);
-    ::close(listener);
     if (!connected.isEmpty())
         QSKIP("this kernel completed a connect to a full accept queue");
     QVERIFY2(failed.at(0).at(0).toString().contains("timed out"),

@@ -1,6 +1,7 @@
 #include "log/loglist.h"
 
 #include <QListWidget>
+#include <QScrollBar>
 #include <QTest>
 
 class LogListTest : public QObject {
@@ -60,6 +61,23 @@ private slots:
         QCOMPARE(list.count(), 51);
         QCOMPARE(list.currentItem()->text(), QStringLiteral("49"));
         QTRY_VERIFY_WITH_TIMEOUT(list.updatesEnabled(), 2000);
+    }
+
+    // A long line keeps its whole width however many shorter lines follow it, and the list
+    // scrolls sideways to its end.
+    void longLineReadableWhole() {
+        QListWidget list;
+        list.setUniformItemSizes(true);
+        list.resize(300, 100);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        const QString longLine = QStringLiteral("[12:00:00.000] RECV : ") + QString(114, u'F');
+        for (const QString& line : {QStringLiteral("short"), longLine, QStringLiteral("1")})
+            vm::addLogLine(list, line);
+        QCoreApplication::processEvents();
+        const int textWidth = list.fontMetrics().horizontalAdvance(longLine);
+        QVERIFY(list.visualItemRect(list.item(1)).width() > textWidth);
+        QVERIFY(list.horizontalScrollBar()->maximum() + list.viewport()->width() > textWidth);
     }
 
     void newestScrolledIntoView() {

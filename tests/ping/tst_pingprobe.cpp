@@ -2,109 +2,18 @@
 // test makes for itself (loopback only, no route out) to get silence, a refused socket
 // and a resolver of our own. Namespaces need root; elsewhere those cases are skipped.
 #include "ping/probe.h"
+#include "support/netns.h"
 
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <unistd.h>
-
 namespace {
 
-struct Run {
-    bool ok = false; // finished in time with exit code 0
-    QString out;     // stdout without its final newline
-    QString err;
-    qint64 elapsedMs = 0;
-};
-
-Run run(const QStringList& command, int timeoutMs = 15000) {
-    QProcess process;
-    QElapsedTimer clock;
-    clock.start();
-    process.start(command.first(), command.mid(1));
-    const bool finished = process.waitForFinished(timeoutMs);
-    if (!finished) {
-        process.kill();
-        process.waitForFinished(2000);
-    }
-    Run result;
-    result.elapsedMs = clock.elapsed();
-    result.ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    if (result.out.endsWith(u'\n'))
-        result.out.chop(1);
-    result.err = QString::fromUtf8(process.readAllStandardError()) + process.errorString();
-    return result;
-}
-
-// A network namespace with only its loopback up, deleted again (with its /etc/netns
-// files) when the object goes, whatever the outcome of the test.
-class TestNamespace {
-public:
-    TestNamespace()
-        : name_(QStringLiteral("vmping-%1-%2").arg(::getpid()).arg(++serial_)) {
-        if (::geteuid() != 0) {
-            unavailable_ = QStringLiteral("needs root to make network namespaces (ip netns add)");
-            return;
-        }
-        const Run add = run({"ip", "netns", "add", name_});
-        created_ = add.ok;
-        if (!created_)
-            unavailable_ = QStringLiteral("network namespaces are not available: ") + add.err;
-        else if (!run({"ip", "-n", name_, "link", "set", "lo", "up"}).ok)
-            unavailable_ = QStringLiteral("cannot bring up loopback in a new namespace");
-    }
-    ~TestNamespace() {
-        QDir(etcFolder()).removeRecursively();
-        QDir(QStringLiteral("/etc")).rmdir(QStringLiteral("netns")); // only when left empty
-        if (created_)
-            run({"ip", "netns", "del", name_});
-    }
-    TestNamespace(const TestNamespace&) = delete;
-    TestNamespace& operator=(const TestNamespace&) = delete;
-
-    QString unavailable() const { return unavailable_; }
-
-    bool sysctl(const QString& key, const QString& value) const {
-        return run({"ip", "netns", "exec", name_, "sysctl", "-qw", key + u'=' + value}).ok;
-    }
-
-    // A file that `ip netns exec` puts over /etc/<fileName> for programs run in here.
-    bool etcFile(const QString& fileName, const QByteArray& content) const {
-        QFile file(etcFolder() + u'/' + fileName);
-        return QDir().mkpath(etcFolder()) && file.open(QIODevice::WriteOnly) &&
-               file.write(content) == content.size();
-    }
-
-    Run exec(const QStringList& command, bool asNobody) const {
-        QStringList full{"ip", "netns", "exec", name_};
-        if (asNobody)
-            full << "setpriv"
-                 << "--reuid=65534"
-                 << "--regid=65534"
-                 << "--clear-groups";
-        return run(full + command);
-    }
-
-private:
-    QString etcFolder() const { return QStringLiteral("/etc/netns/") + name_; }
-
-    static inline int serial_ = 0;
-    QString name_;
-    QString unavailable_;
-    bool created_ = false;
-};
-
-#define REQUIRE_NAMESPACE(ns)                                                                      \
-    TestNamespace ns;                                                                              \
-    if (!ns.unavailable().isEmpty())                                                               \
-    QSKIP(qPrintable(ns.unavailable()))
+using vm::test::Run;
+using vm::test::TestNamespace;
 
 const QString kLoopback = QStringLiteral("127.0.0.1");
 const QString kAnyUser = QStringLiteral("0 2147483647");

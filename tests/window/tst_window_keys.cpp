@@ -24,6 +24,19 @@ class WindowKeysTest : public QObject {
         return window_->findChild<QLineEdit*>(name);
     }
 
+    // Sets the field's text, clicks into it and presses End, as a user would, and returns
+    // the widget that the keyboard then types into (the combo box itself for cboTime).
+    QWidget* clickInto(const QString& name, const QString& text) {
+        QLineEdit* edit = field(name);
+        edit->setText(text);
+        QTest::mouseClick(edit, Qt::LeftButton, {}, edit->rect().center());
+        QWidget* focused = QApplication::focusWidget();
+        if (!focused)
+            return nullptr;
+        QTest::keyClick(focused, Qt::Key_End);
+        return focused;
+    }
+
 private slots:
     void initTestCase() {
         QStandardPaths::setTestModeEnabled(true);
@@ -31,7 +44,8 @@ private slots:
         window_ = std::make_unique<frmSim_3870>();
         window_->cboTime->setEnabled(true);
         window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
     }
     void cleanupTestCase() {
         window_.reset();
@@ -55,6 +69,9 @@ private slots:
             {"digit", Qt::Key_7, 0, "127", 0},
             {"point", Qt::Key_Period, 0, "12.", 0},
             {"backspace", Qt::Key_Backspace, 0, "1", 0},
+            {"shift+backspace", Qt::Key_Backspace, int(Qt::ShiftModifier), "1", 0},
+            {"ctrl+backspace deletes no word", Qt::Key_Backspace, int(Qt::ControlModifier), "12",
+             1},
             {"letter", Qt::Key_A, 0, "12", 1},
             {"blank", Qt::Key_Space, 0, "12", 1},
             {"minus", Qt::Key_Minus, 0, "12", 1},
@@ -83,28 +100,23 @@ private slots:
         QFETCH(QString, after);
         QFETCH(int, beeps);
         QApplication::clipboard()->setText(QStringLiteral("99"));
-        QLineEdit* edit = field(name);
-        edit->setText(QStringLiteral("12"));
-        edit->setFocus();
-        edit->setSelection(0, 0);
-        edit->end(false);
+        QWidget* typed = clickInto(name, QStringLiteral("12"));
+        QVERIFY(typed);
         beeps_ = 0;
-        QTest::keyClick(edit, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-        QCOMPARE(edit->text(), after);
+        QTest::keyClick(typed, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(field(name)->text(), after);
         QCOMPARE(beeps_, beeps);
     }
 
     void arrowsAndDeleteEdit() {
-        QLineEdit* edit = field(QStringLiteral("txtDestPort"));
-        edit->setText(QStringLiteral("4000"));
-        edit->setFocus();
-        edit->end(false);
+        QWidget* typed = clickInto(QStringLiteral("txtDestPort"), QStringLiteral("4000"));
+        QVERIFY(typed);
         beeps_ = 0;
-        QTest::keyClick(edit, Qt::Key_Home);
-        QTest::keyClick(edit, Qt::Key_Delete);
-        QTest::keyClick(edit, Qt::Key_Right);
-        QTest::keyClick(edit, Qt::Key_5);
-        QCOMPARE(edit->text(), QStringLiteral("0500"));
+        QTest::keyClick(typed, Qt::Key_Home);
+        QTest::keyClick(typed, Qt::Key_Delete);
+        QTest::keyClick(typed, Qt::Key_Right);
+        QTest::keyClick(typed, Qt::Key_5);
+        QCOMPARE(field(QStringLiteral("txtDestPort"))->text(), QStringLiteral("0500"));
         QCOMPARE(beeps_, 0);
     }
 
@@ -118,16 +130,37 @@ private slots:
         QFETCH(QString, name);
         QFETCH(int, limit);
         QLineEdit* edit = field(name);
-        edit->clear();
-        edit->setFocus();
-        QTest::keyClicks(edit, QString(limit + 3, QLatin1Char('1')));
+        QWidget* typed = clickInto(name, QString());
+        QVERIFY(typed);
+        QTest::keyClicks(typed, QString(limit + 3, QLatin1Char('1')));
         QCOMPARE(edit->text().size(), limit);
         const QString loaded(limit * 4, QLatin1Char('2'));
         edit->setText(loaded);
         QCOMPARE(edit->text(), loaded);
-        edit->end(false);
-        QTest::keyClick(edit, Qt::Key_Backspace); // shortening an over-long text still works
+        QTest::keyClick(typed, Qt::Key_End);
+        QTest::keyClick(typed, Qt::Key_Backspace); // shortening an over-long text still works
         QCOMPARE(edit->text().size(), loaded.size() - 1);
+        QTest::keyClick(typed, Qt::Key_3); // but it does not grow again
+        QCOMPARE(edit->text().size(), loaded.size() - 1);
+    }
+
+    // Pasting is not filtered by character, but it is held to the length limit (the
+    // middle click and the context menu's Paste insert the same way as Shift+Insert).
+    void pastedTextIsLimited_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("limit");
+        QTest::newRow("address") << "txtDestIP" << 15;
+        QTest::newRow("port") << "txtDestPort" << 5;
+    }
+    void pastedTextIsLimited() {
+        QFETCH(QString, name);
+        QFETCH(int, limit);
+        QApplication::clipboard()->setText(QStringLiteral("x").repeated(32));
+        QWidget* typed = clickInto(name, QStringLiteral("1"));
+        QVERIFY(typed);
+        QTest::keyClick(typed, Qt::Key_Insert, Qt::ShiftModifier);
+        QCOMPARE(field(name)->text(),
+                 QStringLiteral("1") + QStringLiteral("x").repeated(limit - 1));
     }
 
     void valueBoxesTakeNoTyping() {

@@ -110,7 +110,6 @@ const Placed kControls[] = {
     {"txtGapTime_5", "Frame5_1", nullptr, 6840, 480, 1275, 330},
     {"List1", "frmSim_3870", nullptr, 0, 6840, 11055, 2205},
     {"SSPanel2", "frmSim_3870", nullptr, 0, 9105, 11160, 465},
-    {"Label1_1", "SSPanel2", nullptr, 120, 150, 1980, 180},
 };
 
 QString captionOf(const QWidget* widget) {
@@ -359,6 +358,18 @@ private slots:
         QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
         QVERIFY(link->text().endsWith(QLatin1String(".example")));
         QCOMPARE(link->font().underline(), false);
+    }
+
+    // The vendor address at its place in the bottom panel, with room for the whole line of
+    // its face, its full stops on the line (cut short or set below it, they read as commas).
+    void vendorCaptionWhollyVisible() {
+        const auto* link = control<QLabel>("Label1_1");
+        const QFontMetrics metrics(link->font());
+        QCOMPARE(link->geometry().topLeft(), QPoint(px(120), px(150)));
+        QCOMPARE(link->width(), px(1980));
+        QVERIFY(link->height() >= metrics.height());
+        QVERIFY(link->geometry().bottom() < link->parentWidget()->height());
+        QVERIFY(metrics.boundingRect(QLatin1Char('.')).bottom() < 0);
     }
 
     void resizeMovesNothing() {
