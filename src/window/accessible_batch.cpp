@@ -32,6 +32,14 @@ int kindIndex(unsigned kind) {
     return std::countr_zero(kind);
 }
 
+// Whether the event tells of a line edit's whole text set anew, as the program sets a value
+// box; keys typed into a field are told one by one, as a screen reader echoes them.
+bool wholeTextSet(const QAccessibleEvent& event) {
+    const auto* edit = qobject_cast<QLineEdit*>(event.object());
+    const auto& update = static_cast<const QAccessibleTextUpdateEvent&>(event);
+    return edit && update.changePosition() == 0 && update.textInserted() == edit->text();
+}
+
 // What a held event would have told: which kind of change, on a list view or a line edit.
 unsigned pendingKind(const QAccessibleEvent& event) {
     QObject* object = event.object();
@@ -43,10 +51,8 @@ unsigned pendingKind(const QAccessibleEvent& event) {
         return qobject_cast<QListView*>(object) && event.child() >= 0 ? kSelect : 0;
     case QAccessible::SelectionRemove:
         return qobject_cast<QListView*>(object) && event.child() >= 0 ? kDeselect : 0;
-    case QAccessible::TextInserted:
-    case QAccessible::TextRemoved:
     case QAccessible::TextUpdated:
-        return qobject_cast<QLineEdit*>(object) ? kText : 0;
+        return wholeTextSet(event) ? kText : 0;
     default:
         return 0;
     }

@@ -118,6 +118,13 @@ private slots:
         batch_(&other);
         QCOMPARE(toldOf(list_, QAccessible::Focus).size(), 1);
         QCOMPARE(toldOf(list_, QAccessible::NameChanged).size(), 1);
+        // Keys typed into a field are echoed one by one, however fast they come.
+        for (const QString& key : {QStringLiteral("4"), QStringLiteral("2")}) {
+            field_->insert(key);
+            QAccessibleTextInsertEvent typed(field_, int(field_->text().size()) - 1, key);
+            batch_(&typed);
+        }
+        QCOMPARE(toldOf(field_, QAccessible::TextInserted).size(), 2);
     }
 };
 
