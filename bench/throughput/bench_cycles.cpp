@@ -47,6 +47,7 @@ int main(int argc, char* argv[]) {
     const double emulatorCpu = run.emulatorCpuSeconds() - emulatorCpuAtStart;
     const qint64 recv = run.recvLines;
     const double busy = load ? load->busyPercent() : 0;
+    const qint64 peakKb = vm::bench::peakResidentKb(); // before the check reads the files
     load.reset();
     run.stop();
 
@@ -60,7 +61,7 @@ int main(int argc, char* argv[]) {
     std::printf("CPU              %.1f %% tool, %.1f %% emulator\n", 100 * cpu / elapsed,
                 100 * emulatorCpu / elapsed);
     std::printf("RSS              %lld kB after 1 s, %lld kB at the end, peak %lld kB\n", firstKb,
-                lastKb, vm::bench::peakResidentKb());
+                lastKb, peakKb);
     std::printf("log list         %d lines\n", run.listCount());
     if (options->a11y) {
         QString heard;

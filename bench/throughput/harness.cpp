@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include "link/device_link.h"
+#include "link/winsock.h"
 #include "log/logfile.h"
 #include "support/program_folder.h"
 #include "toolkit/errorbox.h"
@@ -251,6 +252,7 @@ FrameCheck printDelivery(WindowRun& run) {
     std::printf("RECV             %lld lines in the list, %lld entries in the daily file\n",
                 run.recvLines, qint64(filed.size()));
     std::printf("wrong length     %lld lines, errors %lld\n", run.wrongLengthLines, run.errorLines);
+    std::printf("read together    %lld arrivals of more than one reply\n", run.togetherArrivals);
     if (check.match) {
         std::printf("daily file       every reply once and in order\n");
     } else {
@@ -297,6 +299,9 @@ bool WindowRun::start(const QString& intervalText) {
                                  ++errorLines;
                          }
                      });
+    // Longer than the longest status frame: replies that were read together.
+    QObject::connect(window_->link->Winsock1, &vm::Winsock::DataArrival, window_.get(),
+                     [this](qint64 bytes) { togetherArrivals += bytes > 57 ? 1 : 0; });
     window_->txtDestIP->setText(QStringLiteral("127.0.0.1"));
     window_->txtDestPort->setText(QString::number(emu_.port));
     window_->show();

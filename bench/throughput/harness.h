@@ -109,6 +109,7 @@ public:
     qint64 wrongLengthLines = 0;
     qint64 sendLines = 0;
     qint64 errorLines = 0; // lines with "Error!!" or "Failed!!"
+    qint64 togetherArrivals = 0;
 
     int listCount() const;
     QString newestLine() const;
