@@ -82,7 +82,9 @@ private slots:
         QCOMPARE(rig.box->isEnabled(), boxEnabledAfter);
     }
 
-    // The start probe runs before the timer; the ticks follow one second apart, never early.
+    // The start probe runs before the timer; the ticks follow one second apart. A precise timer
+    // keeps its beat, so one late tick makes the next gap a little shorter, never 5 % short as
+    // a coarse timer's early ticks do.
     void firstProbeBeforeTheTimerThenTicks() {
         Rig rig;
         QCOMPARE(rig.test->PingTimer->objectName(), QStringLiteral("PingTimer"));
@@ -92,7 +94,7 @@ private slots:
         QCOMPARE(rig.timerOnAtProbe, QList<bool>{false});
         QTRY_COMPARE_WITH_TIMEOUT(rig.probedAt.size(), 3, 5000);
         for (int i = 1; i < rig.probedAt.size(); ++i)
-            QVERIFY2(rig.probedAt[i] - rig.probedAt[i - 1] >= 995,
+            QVERIFY2(rig.probedAt[i] - rig.probedAt[i - 1] >= 980,
                      qPrintable(QString::number(rig.probedAt[i] - rig.probedAt[i - 1])));
         QCOMPARE(rig.log, (QStringList{kProbe, kProbe, kProbe}));
         rig.stop->click();

@@ -155,6 +155,52 @@ private slots:
         compareCounters(s);
     }
 
+    // A loop-back fixture: DO0 wired to DI0, DO1 to DI3, the other inputs still. Requests
+    // are "at ms: request"; the device is read at 2000 ms.
+    void wiring_data() {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("inputs");
+        addCounterColumns();
+        using L = QList<quint32>;
+        QTest::newRow("nothing set")
+            << QStringList{} << "000000" << L{0, 0, 0, 0, 0, 0} << L{0, 0, 0, 0, 0, 0};
+        QTest::newRow("DO0 on") << QStringList{"100:NT11"} << "100000" << L{1, 0, 0, 0, 0, 0}
+                                << L{0, 0, 0, 0, 0, 0};
+        QTest::newRow("setting a high output again is no edge")
+            << QStringList{"100:NT11", "300:NT11", "500:NTA1"} << "100100" << L{1, 0, 0, 1, 0, 0}
+            << L{0, 0, 0, 0, 0, 0};
+        QTest::newRow("three pulses, gap between the last two")
+            << QStringList{"100:NT11", "200:NT10", "400:NT11", "500:NT10", "1100:NT11", "1200:NT10"}
+            << "000000" << L{3, 0, 0, 0, 0, 0} << L{700, 0, 0, 0, 0, 0};
+        QTest::newRow("reset clears the count and the gap")
+            << QStringList{"100:NTA1", "200:NTA0", "400:NTA1", "500:NCA0", "600:NTA0", "900:NT21"}
+            << "000100" << L{0, 0, 0, 1, 0, 0} << L{0, 0, 0, 0, 0, 0};
+    }
+    void wiring() {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, inputs);
+        const ParsedOptions parsed =
+            parseOptions({"vm3870emu", "--wire", "do0=DI0, DO1=DI3", "--still"});
+        QCOMPARE(int(parsed.outcome), int(ParsedOptions::Outcome::Run));
+        Device device(clock(), parsed.options.wiring);
+        for (const QString& step : steps) {
+            now_ = step.section(u':', 0, 0).toLongLong();
+            applyRequest(device, *parseRequest(step.section(u':', 1).toLatin1()));
+        }
+        now_ = 2000;
+        const Status s = device.status();
+        QCOMPARE(text(s.inputs), inputs);
+        compareCounters(s);
+    }
+
+    void wiredInputLeavesOthersOnTheirRhythm() {
+        Wiring wiring;
+        wiring.source[0] = 1;
+        Device device(clock(), wiring);
+        now_ = 1450;
+        QCOMPARE(text(device.status().inputs), QStringLiteral("010100"));
+    }
+
     void parse_data() {
         QTest::addColumn<QByteArray>("unit");
         QTest::addColumn<bool>("understood");
@@ -215,6 +261,10 @@ private slots:
         QTest::newRow("merge and garbage") << QStringList{"--merge", "--garbage", "3"} << error;
         QTest::newRow("unknown option") << QStringList{"--fast"} << error;
         QTest::newRow("positional") << QStringList{"4000"} << error;
+        QTest::newRow("wire") << QStringList{"--wire", "DO0=DI0,DO0=DI5,DO1=DI3"} << run;
+        for (const char* bad :
+             {"DO2=DI0", "DO0=DI6", "DI0=DO0", "DO0", "DO0=DI0,", "DO0=DI1,DO1=DI1"})
+            QTest::newRow(bad) << QStringList{"--wire", bad} << error;
     }
     void options() {
         QFETCH(QStringList, args);

@@ -109,8 +109,9 @@ const std::array<Device::Waveform, kInputs>& Device::waveforms() {
     return table;
 }
 
-Device::Device(Clock clock)
-    : clock_(std::move(clock)) {
+Device::Device(Clock clock, Wiring wiring)
+    : clock_(std::move(clock))
+    , wiring_(wiring) {
     outputs_.fill(kLow);
 }
 
@@ -118,35 +119,68 @@ qint64 Device::now() const {
     return clock_();
 }
 
+qint64 Device::risesUpTo(size_t input, qint64 t) const {
+    if (wiring_.source[input] != Wiring::kNone)
+        return wiredRises_[input];
+    if (wiring_.still)
+        return 0;
+    return Wave{waveforms()[input]}.risesUpTo(t);
+}
+
+qint64 Device::riseTime(size_t input, qint64 index) const {
+    if (wiring_.source[input] != Wiring::kNone)
+        return wiredRiseTimes_[input][index == wiredRises_[input] - 1 ? 1 : 0];
+    return Wave{waveforms()[input]}.riseTime(index);
+}
+
+char Device::level(size_t input, qint64 t) const {
+    const int source = wiring_.source[input];
+    if (source != Wiring::kNone)
+        return outputs_[static_cast<size_t>(source)];
+    if (wiring_.still)
+        return kLow;
+    return Wave{waveforms()[input]}.level(t);
+}
+
 Status Device::status() const {
     const qint64 t = now();
     Status s;
     for (size_t i = 0; i < kInputs; ++i) {
-        const Wave wave{waveforms()[i]};
-        s.inputs[i] = wave.level(t);
-        const qint64 rises = wave.risesUpTo(t);
+        s.inputs[i] = level(i, t);
+        const qint64 rises = risesUpTo(i, t);
         const qint64 counted = rises - edgesAtReset_[i];
         s.counters[i] = static_cast<quint32>(counted);
         if (counted >= 2)
-            s.gapTimes[i] =
-                static_cast<quint32>(wave.riseTime(rises - 1) - wave.riseTime(rises - 2));
+            s.gapTimes[i] = static_cast<quint32>(riseTime(i, rises - 1) - riseTime(i, rises - 2));
     }
     s.outputs = outputs_;
     return s;
 }
 
 void Device::setOutput(int channel, bool on) {
-    for (int i = 0; i < kOutputs; ++i)
-        if (channel < 0 || channel == i)
-            outputs_[static_cast<size_t>(i)] = on ? kHigh : kLow;
+    const qint64 t = now();
+    for (int i = 0; i < kOutputs; ++i) {
+        if (channel >= 0 && channel != i)
+            continue;
+        char& output = outputs_[static_cast<size_t>(i)];
+        // A low-to-high change is a rising edge of every input wired to this output.
+        if (on && output == kLow) {
+            for (size_t input = 0; input < kInputs; ++input) {
+                if (wiring_.source[input] != i)
+                    continue;
+                ++wiredRises_[input];
+                wiredRiseTimes_[input] = {wiredRiseTimes_[input][1], t};
+            }
+        }
+        output = on ? kHigh : kLow;
+    }
 }
 
 void Device::resetCounter(int channel) {
     const qint64 t = now();
     for (int i = 0; i < kCounters; ++i)
         if (channel < 0 || channel == i)
-            edgesAtReset_[static_cast<size_t>(i)] =
-                Wave{waveforms()[static_cast<size_t>(i)]}.risesUpTo(t);
+            edgesAtReset_[static_cast<size_t>(i)] = risesUpTo(static_cast<size_t>(i), t);
 }
 
 } // namespace vm::emu

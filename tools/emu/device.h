@@ -36,10 +36,20 @@ quint8 frameChecksum(const QByteArray& first33);
 // little-endian gap times (57).
 QByteArray buildStatusFrame(const Status& status, int length);
 
+// How the inputs are driven: an input wired to an output follows that output (a loop-back
+// fixture); with `still`, the inputs that are not wired stay low instead of following
+// their rhythm.
+struct Wiring {
+    static constexpr int kNone = -1;
+    std::array<int, kInputs> source{kNone, kNone, kNone, kNone, kNone, kNone}; // output index
+    bool still = false;
+};
+
 // The simulated module. Each input follows its own fixed square wave (alternating low and
-// high phases, starting low at time 0); a counter counts the rising edges of its input
-// since its last reset, and its gap time is the time between the last two of those edges
-// (0 until there are two). Outputs keep what the last T command set.
+// high phases, starting low at time 0), or the output it is wired to, or stays low; a
+// counter counts the rising edges of its input since its last reset, and its gap time is
+// the time between the last two of those edges (0 until there are two). Outputs keep what
+// the last T command set.
 class Device {
 public:
     // Milliseconds on a monotonic scale; the device reads it whenever it is asked.
@@ -53,7 +63,7 @@ public:
     };
     static const std::array<Waveform, kInputs>& waveforms();
 
-    explicit Device(Clock clock);
+    explicit Device(Clock clock, Wiring wiring = {});
 
     Status status() const;
 
@@ -63,9 +73,17 @@ public:
 
 private:
     qint64 now() const;
+    // Rising edges of an input in [0, t], and the time of edge `index` (0 is the first).
+    qint64 risesUpTo(size_t input, qint64 t) const;
+    qint64 riseTime(size_t input, qint64 index) const;
+    char level(size_t input, qint64 t) const;
 
     Clock clock_;
+    Wiring wiring_;
     std::array<char, kOutputs> outputs_;
+    // Edges of the wired inputs as they happened: how many, and when the last two were.
+    std::array<qint64, kInputs> wiredRises_{};
+    std::array<std::array<qint64, 2>, kInputs> wiredRiseTimes_{}; // {previous, last}
     // Count of edges of each input that were already there at its counter's last reset.
     std::array<qint64, kCounters> edgesAtReset_{};
 };

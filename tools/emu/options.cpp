@@ -44,6 +44,30 @@ std::optional<int> parseCount(const QString& text, int max) {
     return value;
 }
 
+// "DO0=DI0,DO1=DI3": each pair wires an input to an output. An output may drive several
+// inputs; an input follows one output at most.
+bool parseWire(const QString& text, Wiring& wiring) {
+    for (const QString& pair : text.split(u',')) {
+        const QStringList sides = pair.trimmed().split(u'=');
+        if (sides.size() != 2)
+            return false;
+        const QString output = sides[0].trimmed().toUpper();
+        const QString input = sides[1].trimmed().toUpper();
+        if (output.size() != 3 || !output.startsWith(u"DO") || input.size() != 3 ||
+            !input.startsWith(u"DI"))
+            return false;
+        const int o = output[2].digitValue();
+        const int i = input[2].digitValue();
+        if (o < 0 || o >= kOutputs || i < 0 || i >= kInputs)
+            return false;
+        int& source = wiring.source[static_cast<size_t>(i)];
+        if (source != Wiring::kNone && source != o)
+            return false;
+        source = o;
+    }
+    return true;
+}
+
 } // namespace
 
 ParsedOptions parseOptions(const QStringList& arguments) {
@@ -85,8 +109,15 @@ ParsedOptions parseOptions(const QStringList& arguments) {
                                    QStringLiteral("D"));
     const QCommandLineOption silent(QStringLiteral("silent"),
                                     QStringLiteral("Never reply (requests still take effect)."));
+    const QCommandLineOption wire(
+        QStringLiteral("wire"),
+        QStringLiteral("Wire inputs to outputs, e.g. DO0=DI0,DO1=DI3: a wired input follows its "
+                       "output, and its counter and gap time count its rising edges."),
+        QStringLiteral("DOn=DIm,..."));
+    const QCommandLineOption still(QStringLiteral("still"),
+                                   QStringLiteral("Inputs that are not wired stay 0."));
     parser.addOptions(
-        {listen, frame, split, splitDelay, merge, garbage, closeAfter, delay, silent});
+        {listen, frame, split, splitDelay, merge, garbage, closeAfter, delay, silent, wire, still});
 
     ParsedOptions result;
     const auto fail = [&result](const QString& text) {
@@ -132,6 +163,11 @@ ParsedOptions parseOptions(const QStringList& arguments) {
                             .arg(c.max));
         c.target = *value;
     }
+    if (parser.isSet(wire) && !parseWire(parser.value(wire), o.wiring))
+        return fail(QStringLiteral("--wire wants pairs DO0..DO1=DI0..DI5 separated by commas, "
+                                   "each input wired once, not \"%1\"")
+                        .arg(parser.value(wire)));
+    o.wiring.still = parser.isSet(still);
     o.merge = parser.isSet(merge);
     o.silent = parser.isSet(silent);
     if (o.merge && o.garbage > 0)

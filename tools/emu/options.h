@@ -1,5 +1,7 @@
 #pragma once
 
+#include "emu/device.h"
+
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
@@ -18,6 +20,7 @@ struct Options {
     int closeAfter = 0;    // close the connection after this many replies
     int delayMs = 0;       // wait this long before replying
     bool silent = false;   // never reply
+    Wiring wiring;         // inputs that follow an output, and whether the others stay low
 };
 
 struct ParsedOptions {

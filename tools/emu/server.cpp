@@ -184,8 +184,8 @@ QString lineStamp() {
 Server::Server(const Options& options, Device::Clock clock, LineSink sink, QObject* parent)
     : QObject(parent)
     , tcp_(new QTcpServer(this))
-    , shared_(
-          std::make_shared<Shared>(Shared{options, Device(std::move(clock)), std::move(sink)})) {
+    , shared_(std::make_shared<Shared>(
+          Shared{options, Device(std::move(clock), options.wiring), std::move(sink)})) {
     connect(tcp_, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = tcp_->nextPendingConnection()) {
             // A module answers each request at once; small replies must not wait to be merged.

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "ctl/record.h"
+#include "ctl/settings.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vm::ctl {
+
+// Exit codes of vm3870ctl.
+enum Exit : int {
+    kExitOk = 0,          // success, every check passed
+    kExitCheckFailed = 1, // a check failed, or a reply was not a status frame
+    kExitUsage = 2,       // usage or script syntax error, said before anything is sent
+    kExitConnect = 3,     // could not connect
+    kExitLost = 4,        // connection lost, or no reply within the timeout
+};
+
+inline constexpr std::string_view kDefaultHost = "192.168.1.110";
+inline constexpr std::uint16_t kDefaultPort = 4000;
+
+enum class Command { Status, Set, Reset, Watch, Decode, Run };
+
+// What the command line asks for, checked and with the defaults filled in.
+struct Invocation {
+    Command command = Command::Status;
+    std::string host;
+    std::uint16_t port = kDefaultPort;
+    std::chrono::milliseconds timeout{1000};
+    Format format = Format::Text;
+    bool quiet = false;
+
+    char channel = 0; // set, reset
+    char value = 0;   // set
+
+    std::chrono::microseconds interval{1000000}; // watch; 0 = back to back
+    std::optional<std::uint64_t> count;          // watch
+    std::optional<std::chrono::microseconds> duration;
+    std::string vcdFile;
+    bool reconnect = false;
+
+    std::vector<std::string> hex; // decode
+    std::string inputFile;        // decode --file
+
+    std::string script; // run
+    std::string junitFile;
+    std::chrono::milliseconds poll{10};
+};
+
+// Either an invocation to carry out, or the end of the program: an exit code with what to
+// print on stdout (help, version) and stderr (what is wrong).
+struct Parsed {
+    std::optional<Invocation> invocation;
+    int exitCode = kExitOk;
+    std::string out;
+    std::string err;
+};
+
+// argv[0] is the program name. The window's settings give the host, port and watch interval
+// where the command line does not.
+Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings& settings,
+                        const std::string& settingsFile);
+
+} // namespace vm::ctl

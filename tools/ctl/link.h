@@ -1,0 +1,66 @@
+#pragma once
+
+#include <asio.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vm::ctl {
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+// One read from the connection: the bytes that came together, and when.
+struct Arrival {
+    std::vector<std::uint8_t> bytes;
+    SteadyTime at;
+    std::chrono::system_clock::time_point wall;
+};
+
+// The TCP connection to the module, driven on the caller's thread: every wait runs the
+// event loop until its condition holds or its deadline passes, so arrivals are taken in as
+// they come and Ctrl+C (or SIGTERM) ends any wait.
+class Link {
+public:
+    Link();
+
+    // Connects within the timeout; nothing on success, else why not.
+    std::optional<std::string> connect(const std::string& host, std::uint16_t port,
+                                       std::chrono::milliseconds timeout);
+    void close();
+    bool isOpen() const { return open_; }
+
+    // Writes one request frame; false when the connection is gone (see lostReason).
+    bool send(std::span<const std::uint8_t> frame);
+
+    enum class Wait { Arrival, Deadline, Lost, Interrupted };
+    // Until something has arrived (or had arrived before), the link is lost, or the deadline.
+    Wait waitForArrival(SteadyTime deadline);
+    // Until the deadline, taking in arrivals meanwhile; ends early only on Ctrl+C.
+    Wait sleepUntil(SteadyTime deadline);
+
+    std::deque<Arrival>& arrivals() { return arrivals_; }
+    const std::string& lostReason() const { return lostReason_; }
+    bool interrupted() const { return interrupted_; }
+
+private:
+    template <class Done> bool runUntil(Done done, SteadyTime deadline);
+    void readNext();
+
+    asio::io_context io_;
+    asio::ip::tcp::socket socket_;
+    asio::signal_set signals_;
+    asio::steady_timer timer_;
+    std::vector<std::uint8_t> buffer_;
+    std::deque<Arrival> arrivals_;
+    bool open_ = false;
+    bool lost_ = false;
+    bool interrupted_ = false;
+    std::string lostReason_;
+};
+
+} // namespace vm::ctl

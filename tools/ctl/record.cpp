@@ -1,0 +1,220 @@
+#include "ctl/record.h"
+
+#include "protocol/decoder.h"
+
+#include <cstdio>
+
+namespace vm::ctl {
+
+namespace {
+
+void appendLatin1AsUtf8(std::string& out, unsigned char c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+        return;
+    }
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+}
+
+std::string number(double value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.3f", value);
+    return buffer;
+}
+
+// " " and the number right-aligned in `width` characters.
+void appendAligned(std::string& out, std::uint32_t value, std::size_t width) {
+    const std::string digits = std::to_string(value);
+    out += ' ';
+    if (digits.size() < width)
+        out.append(width - digits.size(), ' ');
+    out += digits;
+}
+
+std::string csvField(std::string_view latin1) {
+    std::string text;
+    bool quote = false;
+    for (const char c : latin1) {
+        quote = quote || c == ',' || c == '"' || c == '\n' || c == '\r';
+        if (c == '"')
+            text += '"';
+        appendLatin1AsUtf8(text, static_cast<unsigned char>(c));
+    }
+    return quote ? "\"" + text + "\"" : text;
+}
+
+// A DI or DO character as the window shows it: always visible, never a line break.
+std::string visible(char c) {
+    return vm::statusCharText(static_cast<std::uint8_t>(c));
+}
+
+std::string json(const Record& r) {
+    std::string out = "{\"time\":";
+    out += r.time.empty() ? "null" : "\"" + r.time + "\"";
+    out += ",\"length\":" + std::to_string(r.bytes.size());
+    out += ",\"hex\":\"" + hexUpper(r.bytes) + "\"";
+    if (!r.fields) {
+        out += ",\"error\":" + jsonString(recordError(r));
+    } else {
+        const Fields& f = *r.fields;
+        out += ",\"di\":" + jsonString(f.inputs) + ",\"do\":" + jsonString(f.outputs);
+        out += ",\"counters\":[";
+        for (std::size_t i = 0; i < f.counters.size(); ++i)
+            out += (i ? "," : "") + std::to_string(f.counters[i]);
+        out += "],\"checksum\":" + (f.checksum ? std::to_string(*f.checksum) : "null");
+        out += ",\"gaps\":";
+        if (f.gaps) {
+            out += "[";
+            for (std::size_t i = 0; i < f.gaps->size(); ++i)
+                out += (i ? "," : "") + std::to_string((*f.gaps)[i]);
+            out += "]";
+        } else {
+            out += "null";
+        }
+    }
+    out += ",\"rtt_ms\":" + (r.rttMs ? number(*r.rttMs) : "null");
+    return out + "}\n";
+}
+
+std::string csv(const Record& r) {
+    std::string out = r.time + "," + std::to_string(r.bytes.size()) + "," + hexUpper(r.bytes);
+    if (r.fields) {
+        const Fields& f = *r.fields;
+        for (const char c : f.inputs)
+            out += "," + csvField(std::string_view(&c, 1));
+        for (const char c : f.outputs)
+            out += "," + csvField(std::string_view(&c, 1));
+        for (const std::uint32_t counter : f.counters)
+            out += "," + std::to_string(counter);
+        out += "," + (f.checksum ? std::to_string(*f.checksum) : std::string());
+        for (std::size_t i = 0; i < kCounters; ++i)
+            out += "," + (f.gaps ? std::to_string((*f.gaps)[i]) : std::string());
+    } else {
+        out += std::string(kInputs + kOutputs + kCounters + 1 + kCounters, ',');
+    }
+    out += "," + (r.rttMs ? number(*r.rttMs) : std::string());
+    out += "," + (r.fields ? std::string() : csvField(recordError(r)));
+    return out + "\n";
+}
+
+std::string text(const Record& r) {
+    std::string out;
+    out.reserve(256);
+    out += r.time.empty() ? std::string(24, '-') : r.time;
+    appendAligned(out, static_cast<std::uint32_t>(r.bytes.size()), 3);
+    out += " B";
+    if (!r.fields) {
+        out += "  " + recordError(r) + ": " + hexUpper(r.bytes);
+    } else {
+        const Fields& f = *r.fields;
+        out += "  DI ";
+        for (const char c : f.inputs)
+            out += visible(c);
+        out += "  DO ";
+        for (const char c : f.outputs)
+            out += visible(c);
+        out += "  counters";
+        for (const std::uint32_t counter : f.counters) {
+            appendAligned(out, counter, 10);
+        }
+        if (f.checksum)
+            out += "  checksum " + hexUpper({*f.checksum});
+        if (f.gaps) {
+            out += "  gaps";
+            for (const std::uint32_t gap : *f.gaps) {
+                appendAligned(out, gap, 10);
+            }
+        }
+    }
+    if (r.rttMs)
+        out += "  rtt " + number(*r.rttMs) + " ms";
+    return out + "\n";
+}
+
+} // namespace
+
+std::string recordError(const Record& record) {
+    return "not a status frame: " + std::to_string(record.bytes.size()) +
+           " bytes (33, 34 or 57 expected)";
+}
+
+std::string formatRecord(const Record& record, Format format) {
+    switch (format) {
+    case Format::Json:
+        return json(record);
+    case Format::Csv:
+        return csv(record);
+    case Format::Text:
+        break;
+    }
+    return text(record);
+}
+
+std::string csvHeader() {
+    std::string header = "time,length,hex";
+    for (int i = 0; i < kInputs; ++i)
+        header += ",di" + std::to_string(i);
+    header += ",do0,do1";
+    for (int i = 0; i < kCounters; ++i)
+        header += ",counter" + std::to_string(i);
+    header += ",checksum";
+    for (int i = 0; i < kCounters; ++i)
+        header += ",gap" + std::to_string(i);
+    return header + ",rtt_ms,error\n";
+}
+
+std::string isoTime(std::chrono::system_clock::time_point time) {
+    using namespace std::chrono;
+    const auto ms = floor<milliseconds>(time);
+    const auto day = floor<days>(ms);
+    const year_month_day date{day};
+    const hh_mm_ss clock{ms - day};
+    char buffer[40];
+    std::snprintf(
+        buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+        static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+        static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
+    return buffer;
+}
+
+std::string hexUpper(const std::vector<std::uint8_t>& bytes) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out(bytes.size() * 2, '0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        out[2 * i] = digits[bytes[i] >> 4];
+        out[2 * i + 1] = digits[bytes[i] & 0x0F];
+    }
+    return out;
+}
+
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+std::string jsonString(std::string_view latin1) {
+    std::string out = "\"";
+    for (const char ch : latin1) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c == 0x7F) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04X", c);
+            out += buffer;
+        } else {
+            appendLatin1AsUtf8(out, c);
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace vm::ctl

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vm::ctl {
+
+constexpr int kInputs = 6;
+constexpr int kOutputs = 2;
+constexpr int kCounters = 6;
+
+// The values of one status frame, as numbers and the characters received.
+struct Fields {
+    std::string inputs;  // six characters as received, e.g. "100101"
+    std::string outputs; // two characters
+    std::array<std::uint32_t, kCounters> counters{};
+    std::optional<std::uint8_t> checksum;                     // 34-byte frames
+    std::optional<std::array<std::uint32_t, kCounters>> gaps; // 57-byte frames
+};
+
+// One reply (one status frame of an arrival, or an arrival that is not one).
+struct Record {
+    std::string time; // ISO 8601 UTC with milliseconds and Z, or empty when not known
+    std::vector<std::uint8_t> bytes;
+    std::optional<Fields> fields;             // absent for a reply that is not a status frame
+    std::optional<double> rttMs;              // request written to reply read
+    std::chrono::steady_clock::duration at{}; // when it was read, on the run's own clock
+};
+
+// The error text of a record without fields.
+std::string recordError(const Record& record);
+
+enum class Format { Text, Json, Csv };
+
+// One record as a line (with its line break) in the chosen format; the csv header once
+// before the first row.
+std::string formatRecord(const Record& record, Format format);
+std::string csvHeader();
+
+// "2026-12-07T10:00:04.123Z".
+std::string isoTime(std::chrono::system_clock::time_point time);
+
+// Upper-case hexadecimal, two digits a byte, no blanks.
+std::string hexUpper(const std::vector<std::uint8_t>& bytes);
+// The value of one hexadecimal digit (either case), or -1.
+int hexDigitValue(char c);
+
+// A JSON string literal for text given as bytes of one character each (Latin-1), so that
+// every byte received shows, however odd.
+std::string jsonString(std::string_view latin1);
+
+} // namespace vm::ctl

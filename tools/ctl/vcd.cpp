@@ -1,0 +1,88 @@
+#include "ctl/vcd.h"
+
+#include <bitset>
+
+namespace vm::ctl {
+
+namespace {
+
+// Identifier codes: one printable character each, from '!' on.
+char code(std::size_t signal) {
+    return static_cast<char>('!' + signal);
+}
+
+std::string bit(char c) {
+    return c == '0' || c == '1' ? std::string(1, c) : "x";
+}
+
+std::string vector32(std::uint32_t value) {
+    std::string bits = std::bitset<32>(value).to_string();
+    const std::size_t first = bits.find('1');
+    return "b" + (first == std::string::npos ? "0" : bits.substr(first)) + " ";
+}
+
+} // namespace
+
+VcdWriter::VcdWriter(std::ostream& out, std::string date)
+    : out_(out) {
+    out_ << "$date " << date << " $end\n"
+         << "$version vm3870ctl watch $end\n"
+         << "$timescale 1us $end\n"
+         << "$scope module vm3870 $end\n";
+    std::size_t signal = 0;
+    for (int i = 0; i < kInputs; ++i)
+        out_ << "$var wire 1 " << code(signal++) << " DI" << i << " $end\n";
+    for (int i = 0; i < kOutputs; ++i)
+        out_ << "$var wire 1 " << code(signal++) << " DO" << i << " $end\n";
+    for (int i = 0; i < kCounters; ++i)
+        out_ << "$var integer 32 " << code(signal++) << " counter" << i << " $end\n";
+    for (int i = 0; i < kCounters; ++i)
+        out_ << "$var integer 32 " << code(signal++) << " gap" << i << " $end\n";
+    out_ << "$upscope $end\n$enddefinitions $end\n";
+}
+
+void VcdWriter::write(const Record& record) {
+    if (!record.fields)
+        return;
+    const Fields& f = *record.fields;
+    std::array<std::string, kSignals> now;
+    std::size_t signal = 0;
+    for (const char c : f.inputs)
+        now[signal++] = bit(c);
+    for (const char c : f.outputs)
+        now[signal++] = bit(c);
+    for (const std::uint32_t counter : f.counters)
+        now[signal++] = vector32(counter);
+    for (std::size_t i = 0; i < kCounters; ++i)
+        now[signal++] = f.gaps ? vector32((*f.gaps)[i]) : "bx ";
+
+    if (!started_)
+        origin_ = record.at;
+    const long long time =
+        std::chrono::duration_cast<std::chrono::microseconds>(record.at - origin_).count();
+    std::string changes;
+    for (std::size_t i = 0; i < kSignals; ++i) {
+        if (started_ && now[i] == last_[i])
+            continue;
+        changes += now[i];
+        changes += code(i);
+        changes += '\n';
+        last_[i] = now[i];
+    }
+    if (!started_) {
+        out_ << "#0\n$dumpvars\n" << changes << "$end\n";
+        started_ = true;
+        lastTime_ = 0;
+        return;
+    }
+    if (changes.empty())
+        return;
+    // Time never goes backwards in a dump; records read at the same microsecond share it.
+    if (time > lastTime_) {
+        out_ << '#' << time << '\n';
+        lastTime_ = time;
+    }
+    out_ << changes;
+}
+
+} // namespace vm::ctl
