@@ -18,7 +18,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const auto options = vm::bench::setUpProgram(
         QStringLiteral("Measures request-reply cycles per second at a short repeat interval."), 10,
-        QStringLiteral("0.001"));
+        QStringLiteral("0.001"), true);
     if (!options)
         return 2;
 

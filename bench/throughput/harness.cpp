@@ -89,7 +89,7 @@ std::optional<int> prepareProcess(int argc, char* argv[]) {
 }
 
 std::optional<Options> setUpProgram(const QString& description, double defaultSeconds,
-                                    const QString& defaultInterval) {
+                                    const QString& defaultInterval, bool offerA11y) {
     vm::setUpApplication();
     vm::setErrorBoxHandler(
         [](const QString& text) { std::fprintf(stderr, "error box: %s\n", qPrintable(text)); });
@@ -112,7 +112,9 @@ std::optional<Options> setUpProgram(const QString& description, double defaultSe
         QString::fromLatin1(kA11yFlag + 2),
         QStringLiteral("Accessibility bridge on, with a listener as a screen reader (needs "
                        "DISPLAY, dbus-run-session, at-spi2-core and python3-pyatspi)."));
-    parser.addOptions({seconds, interval, load, a11y});
+    parser.addOptions({seconds, interval, load});
+    if (offerA11y)
+        parser.addOption(a11y);
     parser.process(QCoreApplication::arguments());
     Options options{defaultSeconds, parser.value(interval), parser.isSet(load), parser.isSet(a11y)};
     if (parser.isSet(seconds)) {

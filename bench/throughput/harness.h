@@ -33,10 +33,11 @@ struct Options {
 };
 
 // Sets up the application with the settings store in its test place, reads the options
-// (--seconds N, --interval T, --load, --a11y; the defaults given), and reports error boxes
-// on standard error instead of waiting for a user. Nothing after printing the usage.
+// (--seconds N, --interval T, --load, and --a11y where offered; the defaults given), and
+// reports error boxes on standard error instead of waiting for a user. Nothing after
+// printing the usage.
 std::optional<Options> setUpProgram(const QString& description, double defaultSeconds,
-                                    const QString& defaultInterval);
+                                    const QString& defaultInterval, bool offerA11y = false);
 
 using vm::test::peakResidentKb;
 using vm::test::residentKb;
