@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include "link/device_link.h"
+#include "link/winsock.h"
 #include "log/logfile.h"
 #include "support/program_folder.h"
 #include "toolkit/errorbox.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,10 +23,16 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 
 namespace vm::bench {
 
@@ -42,13 +50,46 @@ const QString kRecv = QStringLiteral(" RECV : ");
 
 } // namespace
 
-void useOffscreenPlatform() {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+namespace {
+
+constexpr char kA11yFlag[] = "--a11y";
+// Set in the run inside the private session bus.
+constexpr char kPrivateBusVariable[] = "VM_BENCH_PRIVATE_BUS";
+
+} // namespace
+
+std::optional<int> prepareProcess(int argc, char* argv[]) {
+    const bool a11y = std::any_of(argv + 1, argv + argc,
+                                  [](const char* arg) { return qstrcmp(arg, kA11yFlag) == 0; });
+    if (a11y && !qEnvironmentVariableIsSet(kPrivateBusVariable)) {
+        // A bus of our own, so that the bridge and the listener meet nobody else's programs;
+        // it ends with this run.
+        qputenv(kPrivateBusVariable, "1");
+        std::vector<char*> args{const_cast<char*>("dbus-run-session"), const_cast<char*>("--")};
+        args.insert(args.end(), argv, argv + argc);
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        std::perror("--a11y needs dbus-run-session (Debian package dbus-daemon)");
+        return 1;
+    }
+    if (a11y) {
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            std::fprintf(stderr, "--a11y needs an X display for the accessibility bridge: "
+                                 "for example Xvfb :16 & DISPLAY=:16\n");
+            return 2;
+        }
+        qputenv("QT_ACCESSIBILITY", "1");
+        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    } else if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     vm::prepareApplication(); // the event loop the tool itself runs on
+    return std::nullopt;
 }
 
-double setUpProgram(const QString& description, double defaultSeconds) {
+std::optional<Options> setUpProgram(const QString& description, double defaultSeconds,
+                                    const QString& defaultInterval, bool offerA11y) {
     vm::setUpApplication();
     vm::setErrorBoxHandler(
         [](const QString& text) { std::fprintf(stderr, "error box: %s\n", qPrintable(text)); });
@@ -59,17 +100,32 @@ double setUpProgram(const QString& description, double defaultSeconds) {
         QStringLiteral("seconds"),
         QStringLiteral("How long to run, in seconds (default %1).").arg(defaultSeconds),
         QStringLiteral("N"));
-    parser.addOption(seconds);
+    const QCommandLineOption interval(
+        QStringLiteral("interval"),
+        QStringLiteral("The repeat interval typed into the window (default %1).")
+            .arg(defaultInterval),
+        QStringLiteral("T"), defaultInterval);
+    const QCommandLineOption load(
+        QStringLiteral("load"),
+        QStringLiteral("Keep both cores busy with two busy processes for the run."));
+    const QCommandLineOption a11y(
+        QString::fromLatin1(kA11yFlag + 2),
+        QStringLiteral("Accessibility bridge on, with a listener as a screen reader (needs "
+                       "DISPLAY, dbus-run-session, at-spi2-core and python3-pyatspi)."));
+    parser.addOptions({seconds, interval, load});
+    if (offerA11y)
+        parser.addOption(a11y);
     parser.process(QCoreApplication::arguments());
-    if (!parser.isSet(seconds))
-        return defaultSeconds;
-    bool ok = false;
-    const double value = parser.value(seconds).toDouble(&ok);
-    if (!ok || value <= 0) {
-        std::fprintf(stderr, "--seconds wants a positive number\n");
-        return -1;
+    Options options{defaultSeconds, parser.value(interval), parser.isSet(load), parser.isSet(a11y)};
+    if (parser.isSet(seconds)) {
+        bool ok = false;
+        options.seconds = parser.value(seconds).toDouble(&ok);
+        if (!ok || options.seconds <= 0) {
+            std::fprintf(stderr, "--seconds wants a positive number\n");
+            return std::nullopt;
+        }
     }
-    return value;
+    return options;
 }
 
 double cpuSeconds() {
@@ -77,6 +133,139 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double cpuSeconds(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // Fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+BusyLoad::BusyLoad(int processes, double seconds) {
+    startMs_ = QDateTime::currentMSecsSinceEpoch();
+    for (int i = 0; i < processes; ++i) {
+        const pid_t pid = fork();
+        if (pid != 0) {
+            if (pid > 0)
+                pids_.push_back(pid);
+            continue;
+        }
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const time_t end = now.tv_sec + time_t(seconds) + 1;
+        volatile unsigned long work = 0;
+        while (now.tv_sec < end) {
+            for (int spin = 0; spin < 100000; ++spin)
+                work = work + 1;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+        }
+        _exit(0);
+    }
+}
+
+BusyLoad::~BusyLoad() {
+    for (const pid_t pid : pids_) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+double BusyLoad::busyPercent() const {
+    if (pids_.empty())
+        return 0;
+    double total = 0;
+    for (const pid_t pid : pids_)
+        total += std::max(0.0, cpuSeconds(pid));
+    const double elapsed = double(QDateTime::currentMSecsSinceEpoch() - startMs_) / 1000;
+    return 100 * total / double(pids_.size()) / elapsed;
+}
+
+AccessibilityListener::~AccessibilityListener() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+}
+
+bool AccessibilityListener::start() {
+    // The system's interpreter: pyatspi comes as a Debian package.
+    process_.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral(VM_BENCH_SOURCE_DIR "/a11y_listener.py")});
+    if (!waitFor(
+            [this] { return process_.canReadLine() || process_.state() == QProcess::NotRunning; },
+            20000) ||
+        process_.readLine().trimmed() != "ready") {
+        std::fprintf(stderr, "the accessibility listener did not start: %s\n",
+                     process_.readAllStandardError().constData());
+        return false;
+    }
+    // The bridge learns of the listener's subscriptions from the registry's signals.
+    waitFor([] { return false; }, 1000);
+    return true;
+}
+
+QString AccessibilityListener::stop(QString* lastLine) {
+    process_.terminate();
+    // A listener that fell behind first works through the events still queued for it.
+    process_.waitForFinished(120000);
+    QString report;
+    for (const QString& line : QString::fromUtf8(process_.readAllStandardOutput()).split(u'\n')) {
+        if (line.startsWith(u"last line "))
+            *lastLine = line.mid(10);
+        else if (!line.isEmpty())
+            report += QStringLiteral("                 %1\n").arg(line);
+    }
+    if (process_.state() != QProcess::NotRunning)
+        report += QStringLiteral("                 (still busy after 120 s)\n");
+    return report;
+}
+
+FrameCheck checkFrames(const QStringList& sent, const QStringList& filed) {
+    FrameCheck check;
+    for (qsizetype i = 0; i < std::max(sent.size(), filed.size()); ++i) {
+        if (sent.value(i) != filed.value(i)) {
+            check.firstDifference = i;
+            break;
+        }
+    }
+    check.match = check.firstDifference < 0;
+    qsizetype matched = 0;
+    for (qsizetype i = 0; i < sent.size() && matched < filed.size(); ++i) {
+        if (sent[i] == filed[matched])
+            ++matched;
+    }
+    check.inOrderSubset = matched == filed.size();
+    return check;
+}
+
+FrameCheck printDelivery(WindowRun& run) {
+    const QStringList sent = run.emulatorFrames();
+    const QStringList filed = run.fileFrames();
+    const FrameCheck check = checkFrames(sent, filed);
+    std::printf("requests sent    %lld (SEND lines)\n", run.sendLines);
+    std::printf("replies sent     %lld by the emulator\n", qint64(sent.size()));
+    std::printf("RECV             %lld lines in the list, %lld entries in the daily file\n",
+                run.recvLines, qint64(filed.size()));
+    std::printf("wrong length     %lld lines, errors %lld\n", run.wrongLengthLines, run.errorLines);
+    std::printf("read together    %lld arrivals of more than one reply\n", run.togetherArrivals);
+    if (check.match) {
+        std::printf("daily file       every reply once and in order\n");
+    } else {
+        std::printf("daily file       MISMATCH at reply %lld: emulator \"%s\", file \"%s\"; the "
+                    "file %s the emulator's replies in order with %lld left out\n",
+                    qint64(check.firstDifference), qPrintable(sent.value(check.firstDifference)),
+                    qPrintable(filed.value(check.firstDifference)),
+                    check.inOrderSubset ? "holds" : "does NOT hold",
+                    qint64(sent.size() - filed.size()));
+    }
+    return check;
 }
 
 WindowRun::WindowRun() = default;
@@ -112,6 +301,9 @@ bool WindowRun::start(const QString& intervalText) {
                                  ++errorLines;
                          }
                      });
+    // Longer than the longest status frame: replies that were read together.
+    QObject::connect(window_->link->Winsock1, &vm::Winsock::DataArrival, window_.get(),
+                     [this](qint64 bytes) { togetherArrivals += bytes > 57 ? 1 : 0; });
     window_->txtDestIP->setText(QStringLiteral("127.0.0.1"));
     window_->txtDestPort->setText(QString::number(emu_.port));
     window_->show();
@@ -156,6 +348,11 @@ int WindowRun::listCount() const {
     return window_->List1->count();
 }
 
+QString WindowRun::newestLine() const {
+    const int count = window_->List1->count();
+    return count > 0 ? window_->List1->item(count - 1)->text() : QString();
+}
+
 QStringList WindowRun::fileFrames() const {
     QStringList frames;
     QDir logs(vm::logFolder());
@@ -181,15 +378,7 @@ QStringList WindowRun::emulatorFrames() {
 }
 
 double WindowRun::emulatorCpuSeconds() const {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(emu_.process.processId()));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    // Fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
+    return cpuSeconds(pid_t(emu_.process.processId()));
 }
 
 } // namespace vm::bench

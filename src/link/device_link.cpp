@@ -4,6 +4,7 @@
 #include "link/winsock.h"
 #include "log/logfile.h"
 #include "log/timestamp.h"
+#include "protocol/arrival.h"
 #include "protocol/decoder.h"
 #include "protocol/frames.h"
 #include "protocol/parsers.h"
@@ -16,6 +17,7 @@
 #include <exception>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 namespace vm {
 
@@ -158,8 +160,19 @@ void DeviceLink::connectFailed(const QString& description) {
 
 void DeviceLink::Winsock1_DataArrival(qint64 bytesTotal) {
     const QByteArray data = Winsock1->GetData(bytesTotal);
-    if (data.size() > 1)
+    if (data.size() <= 1)
+        return;
+    // Replies that were read together because this thread was late are decoded one by one,
+    // each as if it had arrived alone, under the arrival's time stamp.
+    const std::vector<ByteView> frames = splitArrival(byteView(data));
+    if (frames.size() == 1) {
         DisplayData(data);
+        return;
+    }
+    const QString outer = std::exchange(m_arrivalStamp, basPing::GetTimeStamp());
+    for (const ByteView frame : frames)
+        DisplayData(toQByteArray(frame));
+    m_arrivalStamp = outer;
 }
 
 void DeviceLink::DisplayData(const QByteArray& data) {
@@ -177,8 +190,10 @@ void DeviceLink::DisplayData(const QByteArray& data) {
         setFieldTexts(m_view.txtGapTime, *texts->gapTimes);
 
     QString line;
-    decoderStep(
-        [&] { line = toQString(recvLine(basPing::GetTimeStamp().toStdString(), byteView(data))); });
+    decoderStep([&] {
+        const QString stamp = m_arrivalStamp.isEmpty() ? basPing::GetTimeStamp() : m_arrivalStamp;
+        line = toQString(recvLine(stamp.toStdString(), byteView(data)));
+    });
     decoderStep([&] { m_view.AddLog(line); });
     if (m_view.optLog[1]->isChecked())
         decoderStep([&] { basPing::WriteLogFile(toQString(recvFileText(line.toStdString()))); });

@@ -53,7 +53,8 @@ private:
     void connectFailed(const QString& description);
 
     LinkView m_view;
-    bool m_inTick = false; // SendTimer_Timer is running the Send operation
+    bool m_inTick = false;  // SendTimer_Timer is running the Send operation
+    QString m_arrivalStamp; // set while the frames of one arrival are decoded
 };
 
 } // namespace vm

@@ -1,5 +1,6 @@
 #include "window/application.h"
 
+#include "window/accessible_batch.h"
 #include "window/fonts.h"
 
 #include <QApplication>
@@ -20,6 +21,7 @@ void setUpApplication() {
     icon.addFile(QStringLiteral(":/icons/vm3870sim-32.png"), QSize(32, 32));
     icon.addFile(QStringLiteral(":/icons/vm3870sim-16.png"), QSize(16, 16));
     QApplication::setWindowIcon(icon);
+    batchAccessibleUpdates();
 }
 
 } // namespace vm

@@ -8,7 +8,8 @@ namespace vm {
 // the user is left as it is.
 void prepareApplication();
 
-// Once the QApplication exists: its names, the design's fonts and the program's icon.
+// Once the QApplication exists: its names, the design's fonts, the program's icon, and
+// accessibility announcements batched as the log list's repaints are.
 void setUpApplication();
 
 } // namespace vm

@@ -134,7 +134,8 @@ private slots:
 
     void logLevel_data();
     void logLevel();
-    void oneArrivalIsOneFrame();
+    void arrivalsIntoFrames_data();
+    void arrivalsIntoFrames();
     void fieldsKeepTextsOfAbsentParts();
     void decoderGoesOnAfterAFailingStep();
 
@@ -422,30 +423,73 @@ void TestDeviceLink::logLevel() {
     QCOMPARE(file.readAll(), ("\r\n" + recv + "\r\n\r\n").toLatin1());
 }
 
-void TestDeviceLink::oneArrivalIsOneFrame() {
+// The same frame with another DI CH00 character, so that frames can be told apart.
+QByteArray withInput(QByteArray frame, char input) {
+    frame[1] = input;
+    return frame;
+}
+
+QString recv(const QByteArray& frame) {
+    return kStamp + " RECV : " + QString::fromLatin1(frame.toHex().toUpper());
+}
+
+QString wrongLength(int bytes) {
+    return QStringLiteral("Different responce data length : %1 Bytes").arg(bytes);
+}
+
+void TestDeviceLink::arrivalsIntoFrames_data() {
+    QTest::addColumn<QList<QByteArray>>("arrivals");
+    QTest::addColumn<QStringList>("lines");
+    const QByteArray a33 = example34().left(33), b33 = withInput(a33, '0');
+    const QByteArray a34 = example34(), b34 = withInput(a34, '0');
+    const QByteArray a57 = example57(), b57 = withInput(a57, '0'), c57 = withInput(a57, '7');
+    const QByteArray notLedByN = "X" + b34.mid(1);
+    QTest::newRow("one frame") << QList{a34} << QStringList{recv(a34)};
+    QTest::newRow("2 x 33 together") << QList{a33 + b33} << QStringList{recv(a33), recv(b33)};
+    QTest::newRow("2 x 34 together") << QList{a34 + b34} << QStringList{recv(a34), recv(b34)};
+    QTest::newRow("3 x 57 together")
+        << QList{a57 + b57 + c57} << QStringList{recv(a57), recv(b57), recv(c57)};
+    QTest::newRow("34 + 33 = 67") << QList{a34 + a33} << QStringList{wrongLength(67)};
+    QTest::newRow("68, second piece not led by N")
+        << QList{a34 + notLedByN} << QStringList{wrongLength(68)};
+    QTest::newRow("66 split 10 + 56") << QList{(a33 + b33).left(10), (a33 + b33).mid(10)}
+                                      << QStringList{wrongLength(10), wrongLength(56)};
+    QTest::newRow("57 split 40 + 17, one byte") << QList{a57.left(40), a57.mid(40), QByteArray("N")}
+                                                << QStringList{wrongLength(40), wrongLength(17)};
+}
+
+// Each arrival gives its lines, and its RECV lines, in order, are the file's entries; the
+// fields show the last frame decoded.
+void TestDeviceLink::arrivalsIntoFrames() {
+    QFETCH(QList<QByteArray>, arrivals);
+    QFETCH(QStringList, lines);
     Rig rig;
     QVERIFY(rig.connectNow());
-    const QStringList before = fieldTexts(*rig.ui.form);
+    rig.ui.form->optLog[1]->click();
     rig.ui.lines.clear();
+    rig.ui.form->txt_Input[0]->setText("old");
 
-    QSignalSpy arrivals(rig.ui.link->Winsock1, &Winsock::DataArrival);
-    const QByteArray frame = example57();
-    const QByteArray frame33 = example34().left(33);
+    QSignalSpy read(rig.ui.link->Winsock1, &Winsock::DataArrival);
     // Each write waits for the previous arrival, so that each is one read at our end.
-    for (const QByteArray& part :
-         {frame.left(40), frame.mid(40), frame33 + frame33, QByteArray("N"), frame33}) {
-        const auto count = arrivals.count();
-        rig.module.write(part);
-        QTRY_COMPARE(arrivals.count(), count + 1);
-        QCOMPARE(arrivals.last().at(0).toLongLong(), part.size());
+    for (const QByteArray& arrival : arrivals) {
+        const auto count = read.count();
+        rig.module.write(arrival);
+        QTRY_COMPARE(read.count(), count + 1);
+        QCOMPARE(read.last().at(0).toLongLong(), arrival.size());
     }
-    QCOMPARE(rig.ui.lines.size(), 4); // the single byte was consumed without a line
+    QCOMPARE(rig.ui.lines, lines);
 
-    QCOMPARE(rig.ui.lines.mid(0, 3), QStringList({"Different responce data length : 40 Bytes",
-                                                  "Different responce data length : 17 Bytes",
-                                                  "Different responce data length : 66 Bytes"}));
-    QVERIFY(rig.ui.lines.at(3).startsWith(kStamp + " RECV : 4E3130"));
-    QVERIFY(before != fieldTexts(*rig.ui.form));
+    QByteArray entries;
+    QString shown = "old";
+    for (const QString& line : lines) {
+        if (line.startsWith(kStamp)) {
+            entries += ("\r\n" + line + "\r\n\r\n").toLatin1();
+            shown = QString(QChar(QByteArray::fromHex(line.mid(24, 2).toLatin1()).at(0)));
+        }
+    }
+    QFile file(todaysLogPath());
+    QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), entries);
+    QCOMPARE(rig.ui.form->txt_Input[0]->text(), shown);
 }
 
 void TestDeviceLink::fieldsKeepTextsOfAbsentParts() {
