@@ -31,8 +31,12 @@ function(vm_add_test)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
+    # Each test has a home folder of its own, so that the settings store in Qt's test-mode
+    # folder (~/.qttest) is not shared with another test, or with another build's run.
+    set(home ${CMAKE_CURRENT_BINARY_DIR}/home/${T_NAME})
+    file(MAKE_DIRECTORY ${home})
     set_tests_properties(${T_NAME} PROPERTIES
         TIMEOUT ${T_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false"
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false;HOME=${home}"
         LABELS "${T_LABELS}")
 endfunction()
