@@ -316,23 +316,27 @@ TEST_CASE("ping prints the window's line per probe and exits by what came back")
         MESSAGE("ICMP rows skipped: under Wine the echo needs root");
         return;
     }
-    // The host from the window's settings; their port, which ping does not use, may be bad.
-    vm::test::writeFile(configFolder() + "/VM3870_SIMUL.conf",
-                        "[vm3870sim]\nADDRESS=\" 127.0.0.1\"\nPORT=40x\n");
     const std::vector<Row> table{
         {{"-H", "127.0.0.1", "ping", "-n", "2"},
          0,
          "Reply From 127.0.0.1: Bytes=0 Time=",
          "2 probes, 2 replies, 0 without an answer, 0 not sent"},
-        {{"ping", "-n", "1", "-f", "csv"},
+        {{"-H", "127.0.0.1", "ping", "-n", "1", "-f", "csv"},
          0,
          "time,result,address,bytes,time_ms,ttl\n",
          "1 probes, 1 replies, 0 without an answer, 0 not sent"},
-        {{"ping", "-n", "1", "-f", "csv", "-q"}, 0, "Z,reply,127.0.0.1,0,", ""},
+        {{"-H", "127.0.0.1", "ping", "-n", "1", "-f", "csv", "-q"}, 0, "Z,reply,127.0.0.1,0,", ""},
     };
     for (const Row& row : table)
         check(row);
-    vm::test::writeFile(configFolder() + "/VM3870_SIMUL.conf", "");
+    // The host from the window's settings; their port, which ping does not use, may be bad.
+    // (Not for another build: one that keeps its settings elsewhere would probe the default.)
+    if (!std::getenv("VM3870CTL")) {
+        vm::test::writeFile(configFolder() + "/VM3870_SIMUL.conf",
+                            "[vm3870sim]\nADDRESS=\" 127.0.0.1\"\nPORT=40x\n");
+        check({{"ping", "-n", "1"}, 0, "Reply From 127.0.0.1: Bytes=0 Time=", "*"});
+        vm::test::writeFile(configFolder() + "/VM3870_SIMUL.conf", "");
+    }
     const Finished json = ctl({"-H", "127.0.0.2", "ping", "-n", "2", "-f", "json"});
     CHECK(json.code == 0);
     const auto records = jsonLines(json.out);
