@@ -4,8 +4,10 @@
 // in its unknown-host line. The look-up is replaced, so nothing leaves this process.
 
 #include "fuzz_text.h"
-#include "ping/probe.h"
+#include "probe/probe.h"
 #include "protocol/parsers.h"
+
+#include <QList>
 
 #include <algorithm>
 
@@ -29,23 +31,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(vm::hostProblem(raw) == vm::hostProblem(QString::fromUtf8(raw).toStdString()),
           "raw bytes read as their UTF-8 text", text);
 
-    const QString name = vm::lookupName(text);
-    check(name.size() <= vm::kLookupNameLength, "look-up name at most 64 characters", text);
+    // The probe takes the text as UTF-8, as the window hands it over (a lone surrogate
+    // becomes U+FFFD there).
+    const std::string utf8 = text.toStdString();
+    const QString name = QString::fromStdString(vm::lookupName(utf8));
+    check(name.toUcs4().size() <= qsizetype(vm::kLookupNameLength),
+          "look-up name at most 64 characters", text);
     check(!name.startsWith(u' '), "look-up name without leading blanks", text);
-    check(name.size() == vm::kLookupNameLength || !name.endsWith(u' '),
+    check(name.toUcs4().size() == qsizetype(vm::kLookupNameLength) || !name.endsWith(u' '),
           "an uncut look-up name has no trailing blank", text);
-    check(text.contains(name), "look-up name is part of the text", text);
+    check(QString::fromStdString(utf8).contains(name), "look-up name is part of the text", text);
 
-    QString looked;
+    std::string looked;
     int lookups = 0;
     vm::ProbeSetup setup;
-    setup.resolve = [&](const QString& asked) -> std::optional<vm::Ipv4Address> {
+    setup.resolve = [&](const std::string& asked) -> std::optional<vm::Ipv4Address> {
         looked = asked;
         ++lookups;
         return std::nullopt;
     };
-    const QString line = vm::pingResultLine(text, setup);
-    check(lookups == 1 && looked == name, "one look-up of the look-up name", text);
-    check(line == vm::unknownHostLine(text), "unknown host line names the text", text);
+    const std::string line = vm::pingResultLine(utf8, setup);
+    check(lookups == 1 && QString::fromStdString(looked) == name, "one look-up of the look-up name",
+          text);
+    check(line == vm::unknownHostLine(utf8), "unknown host line names the text", text);
     return 0;
 }

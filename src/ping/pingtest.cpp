@@ -1,6 +1,6 @@
 #include "ping/pingtest.h"
 
-#include "ping/probe.h"
+#include "probe/probe.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,7 +12,9 @@ PingTest::PingTest(const PingView& view, QObject* parent)
     : QObject(parent)
     , PingTimer(new QTimer(this))
     , view_(view)
-    , probe_([](const QString& boxText) { return pingResultLine(boxText); }) {
+    , probe_([](const QString& boxText) {
+        return QString::fromStdString(pingResultLine(boxText.toStdString()));
+    }) {
     PingTimer->setObjectName(QStringLiteral("PingTimer"));
     PingTimer->setInterval(1000);
     // One probe a second, as the user counts it in the log: a coarse timer may fire up to

@@ -1,16 +1,16 @@
 // Runs one probe and prints its result line, so that the tests can run the probe inside
-// network namespaces of their own and as another user:
+// network namespaces of their own and as another user (and, built for Windows, under Wine):
 //   ping_probe_helper [--socket=ping|raw] <address box text>
 //   ping_probe_helper --resolve <name>   (the look-up alone: prints the address, sends nothing)
-#include "ping/probe.h"
+#include "probe/probe.h"
 
 #include <cstdio>
 #include <cstring>
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--resolve") == 0) {
-        const auto address = vm::resolveFirstIpv4(QString::fromLocal8Bit(argv[2]));
-        std::puts(address ? qPrintable(vm::dottedAddress(*address)) : "unknown");
+        const auto address = vm::resolveFirstIpv4(argv[2]);
+        std::puts(address ? vm::dottedAddress(*address).c_str() : "unknown");
         return 0;
     }
     vm::ProbeSetup setup;
@@ -27,6 +27,6 @@ int main(int argc, char** argv) {
                    stderr);
         return 2;
     }
-    std::puts(vm::pingResultLine(QString::fromLocal8Bit(argv[next]), setup).toUtf8().constData());
+    std::puts(vm::pingResultLine(argv[next], setup).c_str());
     return 0;
 }

@@ -1,12 +1,13 @@
 // The probe's plain parts: ICMP packets, the look-up name and the result lines.
-#include "ping/icmp.h"
-#include "ping/probe.h"
+#include "probe/icmp.h"
+#include "probe/probe.h"
 
 #include <QTest>
 
 #include <vector>
 
 using Bytes = std::vector<std::uint8_t>;
+using std::string_literals::operator""s;
 Q_DECLARE_METATYPE(Bytes)
 
 namespace {
@@ -79,17 +80,16 @@ private slots:
         if (reply) {
             QCOMPARE(reply->dataSize, dataSize);
             QCOMPARE(reply->ttl, 57);
-            QCOMPARE(vm::dottedAddress(reply->from), QStringLiteral("10.1.2.3"));
+            QCOMPARE(vm::dottedAddress(reply->from), "10.1.2.3"s);
         }
     }
 
     void lines() {
-        QCOMPARE(vm::dottedAddress({0xC0, 0xA8, 0x01, 0x6E}), QStringLiteral("192.168.1.110"));
-        QCOMPARE(vm::dottedAddress({0, 255, 9, 100}), QStringLiteral("0.255.9.100"));
+        QCOMPARE(vm::dottedAddress({0xC0, 0xA8, 0x01, 0x6E}), "192.168.1.110"s);
+        QCOMPARE(vm::dottedAddress({0, 255, 9, 100}), "0.255.9.100"s);
         QCOMPARE(vm::replyLine({{192, 168, 1, 110}, 0, 64}, 1),
-                 QStringLiteral("Reply From 192.168.1.110: Bytes=0 Time=1ms TTL=64"));
-        QCOMPARE(vm::noAnswerLine({192, 168, 1, 110}),
-                 QStringLiteral("No answer from 192.168.1.110"));
+                 "Reply From 192.168.1.110: Bytes=0 Time=1ms TTL=64"s);
+        QCOMPARE(vm::noAnswerLine({192, 168, 1, 110}), "No answer from 192.168.1.110"s);
     }
 
     // The resolver sees the blank-trimmed name cut to 64 characters; the unknown-host line
@@ -109,6 +109,8 @@ private slots:
         QTest::newRow("trimmed before the cut") << "    " + name64 + "z  " << name64;
         QTest::newRow("blanks inside the first 64 stay")
             << name64.left(62) + "   tail" << name64.left(62) + "  ";
+        QTest::newRow("cut counts characters, not bytes")
+            << QString(70, u'\u00fc') << QString(64, u'\u00fc');
     }
 
     void lookupNameAndUnknownHost() {
@@ -116,21 +118,20 @@ private slots:
         QFETCH(QString, name);
         QStringList asked;
         vm::ProbeSetup setup;
-        setup.resolve = [&](const QString& n) -> std::optional<vm::Ipv4Address> {
-            asked << n;
+        setup.resolve = [&](const std::string& n) -> std::optional<vm::Ipv4Address> {
+            asked << QString::fromStdString(n);
             return std::nullopt;
         };
-        QCOMPARE(vm::pingResultLine(boxText, setup), "Ping: Unknown Host " + boxText);
+        QCOMPARE(QString::fromStdString(vm::pingResultLine(boxText.toStdString(), setup)),
+                 "Ping: Unknown Host " + boxText);
         QCOMPARE(asked, QStringList{name});
     }
 
     void resolverTakesOnlyWholeNames() {
-        QCOMPARE(vm::resolveFirstIpv4(QStringLiteral("127.0.0.1")),
-                 (vm::Ipv4Address{127, 0, 0, 1}));
-        QCOMPARE(vm::resolveFirstIpv4(QString()), std::nullopt);
+        QCOMPARE(vm::resolveFirstIpv4("127.0.0.1"), (vm::Ipv4Address{127, 0, 0, 1}));
+        QCOMPARE(vm::resolveFirstIpv4(""), std::nullopt);
         // A NUL would otherwise cut the name to "127.0.0.1".
-        QCOMPARE(vm::resolveFirstIpv4(QStringLiteral("127.0.0.1") + QChar(u'\0') + "x.invalid"),
-                 std::nullopt);
+        QCOMPARE(vm::resolveFirstIpv4("127.0.0.1\0x.invalid"s), std::nullopt);
     }
 };
 

@@ -1,7 +1,7 @@
 // The probe against real sockets: loopback here, and inside network namespaces that the
 // test makes for itself (loopback only, no route out) to get silence, a refused socket
 // and a resolver of our own. Namespaces need root; elsewhere those cases are skipped.
-#include "ping/probe.h"
+#include "probe/probe.h"
 #include "support/test_namespace.h"
 
 #include <QFile>
@@ -53,7 +53,7 @@ private slots:
     }
 
     void replyFromLoopback() {
-        const QString line = vm::pingResultLine(kLoopback);
+        const QString line = QString::fromStdString(vm::pingResultLine(kLoopback.toStdString()));
         if (line.startsWith(QStringLiteral("Ping: Not permitted")))
             QSKIP("this user may not send ICMP here (net.ipv4.ping_group_range, CAP_NET_RAW)");
         verifyReply(line, kLoopback);
@@ -88,7 +88,7 @@ private slots:
         if (permitted)
             verifyReply(probe.out, kLoopback, QStringLiteral("77"));
         else
-            QCOMPARE(probe.out, vm::notPermittedLine({127, 0, 0, 1}));
+            QCOMPARE(probe.out, QString::fromStdString(vm::notPermittedLine({127, 0, 0, 1})));
     }
 
     // Loopback ignores echo requests: the raw socket sees only our own request, which

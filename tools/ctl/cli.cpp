@@ -24,6 +24,7 @@ const char* const kFooter = R"(Examples:
   vm3870ctl decode 4E3130303130303031...             decode frames given as hex
   vm3870ctl decode --file Log/20261207.txt -f json   decode a daily log file
   vm3870ctl run fixture.chk --junit report.xml       check script; TAP on stdout
+  vm3870ctl ping -n 4                                four ICMP echoes, one a second
 
 Settings: host and port default to ADDRESS and PORT of the window's settings file
 (%SETTINGS%), the watch interval to its INTERVAL; the file is only read.
@@ -33,7 +34,9 @@ Exit codes:
   1  a check failed, or a reply was not a status frame
   2  usage or script syntax error (said before anything is sent)
   3  could not connect (refused, unreachable, unknown host, connect timeout)
-  4  connection lost, or no reply within the timeout)";
+  4  connection lost, or no reply within the timeout
+ping: 0 every probe answered, 4 a probe had no answer within 2700 ms,
+  3 a probe could not be sent (unknown host, ICMP not permitted))";
 
 // "0.05" seconds as microseconds; nothing for text that is no such number.
 std::optional<std::chrono::microseconds> parseSeconds(const std::string& text, double max) {
@@ -108,7 +111,7 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
     int pollMs = 10;
 
     CLI::App app{"vm3870ctl: the 3870/3890 digital I/O module from scripts and pipelines: "
-                 "status, outputs, counters, watch, decode and check scripts.",
+                 "status, outputs, counters, watch, decode, check scripts and ping.",
                  "vm3870ctl"};
     app.fallthrough();
     // The same command line on every system: a Windows build would otherwise take an argument
@@ -187,6 +190,15 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
         ->check(CLI::Range(1, 60000))
         ->type_name("MS");
 
+    CLI::App* ping = app.add_subcommand(
+        "ping", "ICMP echo as the window's ping test, the same line per probe, one a second, "
+                "until N probes or Ctrl+C");
+    std::uint64_t probes = 0;
+    CLI::Option* probesOption =
+        ping->add_option("-n,--count", probes, "Stop after N probes")
+            ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1000000000000}))
+            ->type_name("N");
+
     Parsed parsed;
     std::ostringstream out;
     std::ostringstream err;
@@ -230,7 +242,7 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
     }
     if (port != 0) {
         inv.port = static_cast<std::uint16_t>(port);
-    } else if (settings.port) {
+    } else if (settings.port && !*ping) { // ping has no use for a port
         const auto fromSettings = settingsPort(*settings.port);
         if (!fromSettings)
             return usage("PORT \"" + *settings.port + "\" in " + settingsFile +
@@ -272,6 +284,10 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
         inv.command = Command::Decode;
         if (!inv.hex.empty() && !inv.inputFile.empty())
             return usage("decode takes HEX arguments or --file, not both");
+    } else if (*ping) {
+        inv.command = Command::Ping;
+        if (*probesOption)
+            inv.count = probes;
     } else {
         inv.command = Command::Run;
     }

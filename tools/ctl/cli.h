@@ -23,7 +23,7 @@ enum Exit : int {
 inline constexpr std::string_view kDefaultHost = "192.168.1.110";
 inline constexpr std::uint16_t kDefaultPort = 4000;
 
-enum class Command { Status, Set, Reset, Watch, Decode, Run };
+enum class Command { Status, Set, Reset, Watch, Decode, Run, Ping };
 
 // What the command line asks for, checked and with the defaults filled in.
 struct Invocation {
@@ -38,7 +38,7 @@ struct Invocation {
     char value = 0;   // set
 
     std::chrono::microseconds interval{1000000}; // watch; 0 = back to back
-    std::optional<std::uint64_t> count;          // watch
+    std::optional<std::uint64_t> count;          // watch: replies; ping: probes
     std::optional<std::chrono::microseconds> duration;
     std::string vcdFile;
     bool reconnect = false;

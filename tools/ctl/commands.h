@@ -17,6 +17,7 @@ int runExchange(const Invocation& inv); // status, set, reset
 int runWatch(const Invocation& inv);
 int runDecode(const Invocation& inv);
 int runScript(const Invocation& inv);
+int runPing(const Invocation& inv);
 
 // The request frame of a command: NREQ, NT<ch><v>, NC<ch>0.
 std::vector<std::uint8_t> requestFrame(Command command, char channel = 0, char value = 0);

@@ -23,6 +23,8 @@ int main(int argc, char* argv[]) {
         return runWatch(inv);
     case Command::Decode:
         return runDecode(inv);
+    case Command::Ping:
+        return runPing(inv);
     case Command::Run:
         break;
     }

@@ -1,9 +1,10 @@
-#include "ping/probe.h"
-
-#include <QRandomGenerator>
+// The probe on POSIX systems: the look-up through the name service, and the echo over an
+// unprivileged ping socket or a raw ICMP socket.
+#include "probe/probe.h"
 
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include <linux/icmp.h>
@@ -38,6 +39,13 @@ private:
     int fd_;
 };
 
+// Identifiers and sequence numbers that another program's echo on this host is unlikely to
+// share.
+std::uint16_t random16() {
+    static thread_local std::mt19937 engine{std::random_device{}()};
+    return static_cast<std::uint16_t>(engine());
+}
+
 bool isPermissionError(int error) {
     return error == EPERM || error == EACCES;
 }
@@ -71,7 +79,7 @@ bool setUpPingSocket(int fd, std::uint16_t& identifier) {
 // A raw socket: our identifier, and a filter that lets only echo replies through (the
 // checks of parseRawEchoReply still apply; the filter just spares needless wake-ups).
 bool setUpRawSocket(int fd, std::uint16_t& identifier) {
-    identifier = static_cast<std::uint16_t>(QRandomGenerator::global()->bounded(0x10000));
+    identifier = random16();
     icmp_filter filter{};
     filter.data = ~(1U << kIcmpEchoReply);
     return setRequestOptions(fd) &&
@@ -153,21 +161,10 @@ bool receiveOne(const EchoChannel& channel, std::uint16_t sequence,
 
 } // namespace
 
-QString lookupName(const QString& boxText) {
-    qsizetype first = 0;
-    qsizetype last = boxText.size();
-    while (first < last && boxText[first] == u' ')
-        ++first;
-    while (last > first && boxText[last - 1] == u' ')
-        --last;
-    return boxText.mid(first, std::min(last - first, kLookupNameLength));
-}
-
-std::optional<Ipv4Address> resolveFirstIpv4(const QString& name) {
+std::optional<Ipv4Address> resolveFirstIpv4(const std::string& name) {
     // A NUL would end the name early and have a different host looked up.
-    if (name.isEmpty() || name.contains(QChar(u'\0')))
+    if (name.empty() || name.find('\0') != std::string::npos)
         return std::nullopt;
-    const QByteArray host = name.toUtf8();
     // The host entry keeps the name service's own order (the order `getent hosts` shows);
     // getaddrinfo would sort the addresses by reachability and probe another first.
     std::vector<char> work(1024);
@@ -175,7 +172,7 @@ std::optional<Ipv4Address> resolveFirstIpv4(const QString& name) {
     hostent* found = nullptr;
     int lookupError = 0;
     int result = 0;
-    while ((result = ::gethostbyname2_r(host.constData(), AF_INET, &entry, work.data(), work.size(),
+    while ((result = ::gethostbyname2_r(name.c_str(), AF_INET, &entry, work.data(), work.size(),
                                         &found, &lookupError)) == ERANGE &&
            work.size() < kLookupBufferLimit)
         work.resize(work.size() * 2);
@@ -198,7 +195,7 @@ PingOutcome probeEcho(const Ipv4Address& target, EchoSocket socket) {
     }
     const SocketHandle handle(channel.fd);
 
-    const auto sequence = static_cast<std::uint16_t>(QRandomGenerator::global()->bounded(0x10000));
+    const std::uint16_t sequence = random16();
     const auto request = buildEchoRequest(channel.identifier, sequence);
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -231,63 +228,6 @@ PingOutcome probeEcho(const Ipv4Address& target, EchoSocket socket) {
         }
     }
     return outcome;
-}
-
-QString dottedAddress(const Ipv4Address& address) {
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(address[0])
-        .arg(address[1])
-        .arg(address[2])
-        .arg(address[3]);
-}
-
-QString replyLine(const EchoReply& reply, int roundTripMs) {
-    return QStringLiteral("Reply From %1: Bytes=%2 Time=%3ms TTL=%4")
-        .arg(dottedAddress(reply.from))
-        .arg(reply.dataSize)
-        .arg(roundTripMs)
-        .arg(reply.ttl);
-}
-
-QString noAnswerLine(const Ipv4Address& target) {
-    return QStringLiteral("No answer from ") + dottedAddress(target);
-}
-
-QString unknownHostLine(const QString& boxText) {
-    return QStringLiteral("Ping: Unknown Host ") + boxText;
-}
-
-QString notPermittedLine(const Ipv4Address& target) {
-    // Short enough to read whole in the log list; the README says how to permit it.
-    return QStringLiteral("Ping: Not permitted to send ICMP to %1 (needs net.ipv4.ping_group_range "
-                          "or CAP_NET_RAW)")
-        .arg(dottedAddress(target));
-}
-
-QString socketFailedLine(const Ipv4Address& target, int error) {
-    return QStringLiteral("Ping: Cannot open an ICMP socket for %1: %2")
-        .arg(dottedAddress(target), qt_error_string(error));
-}
-
-QString outcomeLine(const Ipv4Address& target, const PingOutcome& outcome) {
-    switch (outcome.kind) {
-    case PingOutcome::Kind::Reply:
-        return replyLine(outcome.reply, outcome.roundTripMs);
-    case PingOutcome::Kind::NotPermitted:
-        return notPermittedLine(target);
-    case PingOutcome::Kind::SocketFailed:
-        return socketFailedLine(target, outcome.error);
-    case PingOutcome::Kind::NoAnswer:
-        break;
-    }
-    return noAnswerLine(target);
-}
-
-QString pingResultLine(const QString& boxText, const ProbeSetup& setup) {
-    const auto target = setup.resolve(lookupName(boxText));
-    if (!target)
-        return unknownHostLine(boxText);
-    return outcomeLine(*target, probeEcho(*target, setup.socket));
 }
 
 } // namespace vm

@@ -1,4 +1,4 @@
-#include "ping/icmp.h"
+#include "probe/icmp.h"
 
 namespace vm {
 
