@@ -5,10 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <netinet/in.h>
-#include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -63,37 +60,6 @@ int spawn(const std::vector<std::string>& argv, const std::string& in, const std
 }
 
 } // namespace
-
-std::string temporaryPath(const std::string& name) {
-    // One folder for the test program, removed when it ends; one folder in it per path.
-    struct Root {
-        std::string path = "/tmp/vm3870ctl-test-XXXXXX";
-        Root() {
-            if (mkdtemp(path.data()) == nullptr)
-                throw std::runtime_error("cannot make a temporary folder");
-        }
-        ~Root() {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    };
-    static const Root root;
-    static int count = 0;
-    const std::string folder = root.path + "/" + std::to_string(++count);
-    std::filesystem::create_directory(folder);
-    return folder + "/" + name;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 Finished runProgram(const std::vector<std::string>& argv, const std::string& input,
                     const std::vector<std::string>& environment, int timeoutMs) {

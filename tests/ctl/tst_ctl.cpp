@@ -217,7 +217,7 @@ TEST_CASE("records in json, csv and text carry every field, and only the frame's
 TEST_CASE("a VCD of the records is read by GTKWave's converter") {
     const std::string path = vm::test::temporaryPath("trace.vcd");
     {
-        std::ofstream file(path);
+        std::ofstream file(path, std::ios::binary);
         VcdWriter vcd(file, "2026-12-07T09:15:02.047Z");
         Record r = sampleRecord(57);
         for (int i = 0; i < 4; ++i) {
@@ -233,10 +233,12 @@ TEST_CASE("a VCD of the records is read by GTKWave's converter") {
     CHECK(text.find("#10000\n1!\n") != std::string::npos);
     CHECK(text.find("#20000\n0!\nb1 )\n") != std::string::npos);
     CHECK(text.find("x#") != std::string::npos); // DI2 is neither 0 nor 1
+#ifndef _WIN32                                   // the converter is a Linux program
     const auto converted =
         vm::test::runProgram({"/usr/bin/vcd2fst", path, path + ".fst"}, {}, {}, 20000);
     CHECK(converted.code == 0);
     CHECK(vm::test::readFile(path + ".fst").size() > 0);
+#endif
 }
 
 TEST_CASE("JUnit XML has one testcase per step and a failure for each that failed") {

@@ -94,6 +94,29 @@ Finished ctl(std::vector<std::string> args, const std::string& input = {},
     return f;
 }
 
+// Puts the window's settings where the program under test reads them, replacing what was
+// there: the settings file, or for a Windows build under Wine the registry, written with
+// Wine's own `reg`.
+void windowSettings(const std::vector<std::pair<std::string, std::string>>& values) {
+    const std::vector<std::string> command = program();
+    const std::string runner = command.front().substr(command.front().rfind('/') + 1);
+    if (runner != "wine" && runner != "wine64") {
+        std::string text = "[vm3870sim]\n";
+        for (const auto& [key, value] : values)
+            text += key + "=\"" + value + "\"\n";
+        vm::test::writeFile(configFolder() + "/VM3870_SIMUL.conf", text);
+        return;
+    }
+    const std::string key = "HKCU\\Software\\VM3870_SIMUL\\vm3870sim";
+    vm::test::runProgram({command.front(), "reg", "delete", key, "/f"});
+    for (const auto& [name, value] : values) {
+        const Finished added = vm::test::runProgram(
+            {command.front(), "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"});
+        CAPTURE(added.err);
+        REQUIRE(added.code == 0);
+    }
+}
+
 struct Row {
     std::vector<std::string> args;
     int code;
@@ -170,18 +193,17 @@ TEST_CASE("status, set and reset print the decoded reply; faults give their exit
     CHECK(jsonLines(merged.out).size() == 2);
 }
 
-TEST_CASE("host and port come from the window's settings file when not given") {
+TEST_CASE("host and port come from the window's settings when not given") {
     const std::string port = std::to_string(emulator("fixture").port());
-    vm::test::writeFile(configFolder() + "/VM3870_SIMUL.conf",
-                        "[vm3870sim]\nADDRESS=\" 127.0.0.1\"\nPORT=" + port + "\nINTERVAL=0.01\n");
+    windowSettings({{"ADDRESS", " 127.0.0.1"}, {"PORT", port}, {"INTERVAL", "0.01"}});
     check({{"status", "-f", "json"}, 0, "\"length\":34", ""});
     check({{"watch", "-n", "3"}, 0, "*", "rate: "});
     check({{"watch", "-n", "3"}, 0, "*", " of 100.0 asked"});
     check({{"-p", port, "status"}, 0, "DO ", ""});
-    vm::test::writeFile(configFolder() + "/VM3870_SIMUL.conf", "[vm3870sim]\nPORT=40x\n");
+    windowSettings({{"PORT", "40x"}});
     check({{"status"}, 2, "", "PORT \"40x\" in "});
     check({{"-H", "127.0.0.1", "-p", port, "status"}, 0, "DO ", ""});
-    vm::test::writeFile(configFolder() + "/VM3870_SIMUL.conf", "");
+    windowSettings({});
 }
 
 TEST_CASE("watch keeps its rhythm, writes every reply and sums up") {
@@ -216,9 +238,9 @@ TEST_CASE("watch keeps its rhythm, writes every reply and sums up") {
     CHECK(summary["asked_rate"].is_null());
 
     const Finished csv =
-        ctl(at("{fixture}", {"watch", "-i", "0.002", "-n", "4", "-f", "csv", "-q"}));
+        ctl(at("{fixture}", {"watch", "-i", "0.002", "-n", "20", "-f", "csv", "-q"}));
     CHECK(csv.code == 0);
-    CHECK(std::count(csv.out.begin(), csv.out.end(), '\n') == 5);
+    CHECK(std::count(csv.out.begin(), csv.out.end(), '\n') == 21);
 }
 
 TEST_CASE("watch --reconnect rides out a module that closes, and --vcd writes a trace") {
@@ -273,8 +295,10 @@ TEST_CASE("run prints TAP, writes JUnit, and exits by what the checks found") {
     const std::string broken = vm::test::temporaryPath("broken.chk");
     vm::test::writeFile(broken, "status\n# fine so far\nexpect DI9 == 1\n");
     const std::string junit = vm::test::temporaryPath("report.xml");
+    const std::string passed = vm::test::temporaryPath("passed.xml");
     const std::vector<Row> table{
-        {at("{fixture}", {"run", passing}), 0, "ok 4 - expect DI0 == 1 within 50ms (", ""},
+        {at("{fixture}", {"run", passing, "--junit", passed}), 0,
+         "ok 4 - expect DI0 == 1 within 50ms (", ""},
         {at("{fixture}", {"run", passing}), 0,
          "TAP version 13\n1..9\nok 1 - set A 0\nok 2 - reset A\n", ""},
         {at("{fixture}", {"run", failing, "--junit", junit}), 1,
@@ -292,6 +316,7 @@ TEST_CASE("run prints TAP, writes JUnit, and exits by what the checks found") {
         check(row);
     const std::string xml = vm::test::readFile(junit);
     CHECK(xml.find("tests=\"4\" failures=\"2\"") != std::string::npos);
+    CHECK(vm::test::readFile(passed).find("tests=\"9\" failures=\"0\"") != std::string::npos);
     // A script with a syntax error sends nothing.
     CHECK(emulator("fixture").log().find("DI9") == std::string::npos);
 }

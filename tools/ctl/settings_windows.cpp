@@ -1,0 +1,74 @@
+// Where the window keeps its settings on Windows: the registry key of the toolkit's native
+// format, HKEY_CURRENT_USER\Software\VM3870_SIMUL\vm3870sim, one string value per key.
+
+#include "ctl/settings.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace vm::ctl {
+
+namespace {
+
+const std::wstring& subKey() {
+    static const std::wstring key = [] {
+        std::wstring k = L"Software\\VM3870_SIMUL\\";
+        k.append(kSettingsSection.begin(), kSettingsSection.end());
+        return k;
+    }();
+    return key;
+}
+
+std::string toUtf8(const std::wstring& text) {
+    if (text.empty())
+        return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+// One value, as the toolkit reads it back: a string, with "@@" at the start standing for "@".
+// Nothing when the value is missing or not a string.
+std::optional<std::string> readValue(HKEY key, const wchar_t* name) {
+    DWORD type = 0;
+    DWORD bytes = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS)
+        return std::nullopt;
+    std::vector<BYTE> data(bytes + sizeof(wchar_t), 0);
+    if (RegQueryValueExW(key, name, nullptr, &type, data.data(), &bytes) != ERROR_SUCCESS)
+        return std::nullopt;
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        return std::nullopt;
+    std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), bytes / sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0') // stored with or without its terminator
+        text.pop_back();
+    std::string value = toUtf8(text);
+    if (value.starts_with("@@"))
+        value.erase(0, 1);
+    return value;
+}
+
+} // namespace
+
+std::string windowSettingsPath() {
+    return "HKEY_CURRENT_USER\\" + toUtf8(subKey());
+}
+
+WindowSettings readWindowSettings() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, subKey().c_str(), 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return {};
+    WindowSettings settings;
+    settings.address = readValue(key, L"ADDRESS");
+    settings.port = readValue(key, L"PORT");
+    settings.interval = readValue(key, L"INTERVAL");
+    RegCloseKey(key);
+    return settings;
+}
+
+} // namespace vm::ctl
