@@ -117,6 +117,15 @@ void windowSettings(const std::vector<std::pair<std::string, std::string>>& valu
     }
 }
 
+// Stops the test case unless the program takes its host from the settings just written: a
+// build that cannot read them would reach for the default module address, off this machine.
+void requireLoopbackFromSettings(std::vector<std::string> args = {}) {
+    args.insert(args.begin(), "settings");
+    const Finished shown = ctl(args);
+    CAPTURE(shown.out);
+    REQUIRE(shown.out.starts_with("host 127.0.0.1\n"));
+}
+
 struct Row {
     std::vector<std::string> args;
     int code;
@@ -196,6 +205,8 @@ TEST_CASE("status, set and reset print the decoded reply; faults give their exit
 TEST_CASE("host and port come from the window's settings when not given") {
     const std::string port = std::to_string(emulator("fixture").port());
     windowSettings({{"ADDRESS", " 127.0.0.1"}, {"PORT", port}, {"INTERVAL", "0.01"}});
+    // Nothing connects unless the settings were read: the default host is not on loopback.
+    requireLoopbackFromSettings();
     check({{"status", "-f", "json"}, 0, "\"length\":34", ""});
     check({{"watch", "-n", "3"}, 0, "*", "rate: "});
     check({{"watch", "-n", "3"}, 0, "*", " of 100.0 asked"});
@@ -359,6 +370,7 @@ TEST_CASE("ping prints the window's line per probe and exits by what came back")
     if (!std::getenv("VM3870CTL")) {
         vm::test::writeFile(configFolder() + "/VM3870_SIMUL.conf",
                             "[vm3870sim]\nADDRESS=\" 127.0.0.1\"\nPORT=40x\n");
+        requireLoopbackFromSettings({"-p", "4000"}); // the bad PORT is ping's to ignore
         check({{"ping", "-n", "1"}, 0, "Reply From 127.0.0.1: Bytes=0 Time=", "*"});
         vm::test::writeFile(configFolder() + "/VM3870_SIMUL.conf", "");
     }

@@ -25,6 +25,7 @@ const char* const kFooter = R"(Examples:
   vm3870ctl decode --file Log/20261207.txt -f json   decode a daily log file
   vm3870ctl run fixture.chk --junit report.xml       check script; TAP on stdout
   vm3870ctl ping -n 4                                four ICMP echoes, one a second
+  vm3870ctl settings                                 the module the commands would use
 
 Settings: host and port default to ADDRESS and PORT of the window's settings file
 (%SETTINGS%), the watch interval to its INTERVAL; the file is only read.
@@ -190,6 +191,10 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
         ->check(CLI::Range(1, 60000))
         ->type_name("MS");
 
+    CLI::App* settingsCommand = app.add_subcommand(
+        "settings", "Print the host, port and watch interval the other commands would use, and "
+                    "where they come from; sends nothing");
+
     CLI::App* ping = app.add_subcommand(
         "ping", "ICMP echo as the window's ping test, the same line per probe, one a second, "
                 "until N probes or Ctrl+C");
@@ -284,6 +289,12 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
         inv.command = Command::Decode;
         if (!inv.hex.empty() && !inv.inputFile.empty())
             return usage("decode takes HEX arguments or --file, not both");
+    } else if (*settingsCommand) {
+        inv.command = Command::Settings;
+        inv.settingsFile = settingsFile;
+        if (settings.interval)
+            if (const auto fromSettings = settingsInterval(*settings.interval))
+                inv.interval = *fromSettings;
     } else if (*ping) {
         inv.command = Command::Ping;
         if (*probesOption)

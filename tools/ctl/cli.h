@@ -23,7 +23,7 @@ enum Exit : int {
 inline constexpr std::string_view kDefaultHost = "192.168.1.110";
 inline constexpr std::uint16_t kDefaultPort = 4000;
 
-enum class Command { Status, Set, Reset, Watch, Decode, Run, Ping };
+enum class Command { Status, Set, Reset, Watch, Decode, Run, Ping, Settings };
 
 // What the command line asks for, checked and with the defaults filled in.
 struct Invocation {
@@ -49,6 +49,8 @@ struct Invocation {
     std::string script; // run
     std::string junitFile;
     std::chrono::milliseconds poll{10};
+
+    std::string settingsFile; // where the window's settings were looked for
 };
 
 // Either an invocation to carry out, or the end of the program: an exit code with what to

@@ -36,6 +36,11 @@ int main(int argc, char* argv[]) {
         return runDecode(inv);
     case Command::Ping:
         return runPing(inv);
+    case Command::Settings:
+        std::printf("host %s\nport %u\ninterval %.3f\nsettings %s\n", inv.host.c_str(),
+                    unsigned(inv.port), double(inv.interval.count()) / 1e6,
+                    inv.settingsFile.empty() ? "not found" : inv.settingsFile.c_str());
+        return kExitOk;
     case Command::Run:
         break;
     }
