@@ -146,12 +146,7 @@ private slots:
 
     // Pasting is not filtered by character, but it is held to the length limit (the
     // middle click and the context menu's Paste insert the same way as Shift+Insert).
-    void pastedTextIsLimited_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("limit");
-        QTest::newRow("address") << "txtDestIP" << 15;
-        QTest::newRow("port") << "txtDestPort" << 5;
-    }
+    void pastedTextIsLimited_data() { typedLengthIsLimitedButProgramTextIsNot_data(); }
     void pastedTextIsLimited() {
         QFETCH(QString, name);
         QFETCH(int, limit);
