@@ -26,6 +26,12 @@ using Clock = std::chrono::steady_clock;
 // so two (the bytes, then the close) are the usual count.
 constexpr int kDrainReads = 16;
 
+// The most one arrival holds. Each arrival is decoded whole before the event loop turns
+// again, and one of merged status frames costs a line per frame; a module that streams
+// frames faster than they are shown would otherwise hand over megabytes at once and stop
+// the window for seconds. The rest waits in the system's buffer, where TCP slows the sender.
+constexpr qint64 kMaxArrivalBytes = 64 * 1024;
+
 } // namespace
 
 // One name look-up, run by getaddrinfo on a thread of its own. The thread records the outcome
@@ -143,6 +149,7 @@ void Winsock::Connect() {
     m_live = std::make_shared<bool>(true);
     auto* socket = new QTcpSocket(this);
     socket->setProxy(QNetworkProxy::NoProxy); // the module is reached directly
+    socket->setReadBufferSize(kMaxArrivalBytes);
     m_socket = socket;
     connect(socket, &QTcpSocket::connected, this, [this, socket] {
         // Request frames are 4 bytes each and must leave at once, not wait to be merged.

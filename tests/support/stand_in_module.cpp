@@ -186,16 +186,21 @@ void StandInModule::resetLatest() {
     socket->deleteLater();
 }
 
-void StandInModule::startFlood(int ms) {
-    post([this, ms] {
+void StandInModule::startFlood(int ms, Flood content) {
+    post([this, ms, content] {
         QPointer<QTcpSocket> client = connections_.isEmpty() ? nullptr : connections_.last();
-        QByteArray chunk(64 * 1024, '\0');
+        constexpr int kFrame = 34; // whole frames, filled four bytes at a time
+        QByteArray chunk((64 * 1024 / (4 * kFrame)) * (4 * kFrame), '\0');
         QElapsedTimer clock;
         clock.start();
         qint64 total = 0;
         while (clock.elapsed() < ms && client) {
             QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(chunk.data()),
                                                   chunk.size() / 4);
+            if (content == Flood::StatusFrames) {
+                for (qsizetype at = 0; at < chunk.size(); at += kFrame)
+                    chunk[at] = 'N';
+            }
             total += client->write(chunk);
             while (client && client->bytesToWrite() > (1 << 20))
                 client->waitForBytesWritten(50);

@@ -57,9 +57,10 @@ public:
     void writeThenReset(const QByteArray& bytes);
     // Resets the connection as soon as anything arrives on it.
     void setResetOnRequest(bool on);
-    // Random bytes for the given time, as fast as the connection takes them; floodDone()
-    // turns true after, with floodBytes() the count written.
-    void startFlood(int ms);
+    // Random bytes, or whole 34-byte status frames, for the given time, as fast as the
+    // connection takes them; floodDone() turns true after, with floodBytes() the count written.
+    enum class Flood { RandomBytes, StatusFrames };
+    void startFlood(int ms, Flood content = Flood::RandomBytes);
     bool floodDone() const { return floodDone_; }
     qint64 floodBytes() const { return floodBytes_; }
 
