@@ -91,6 +91,13 @@ bool isStatusFrameLength(std::size_t length) {
     return length == kTailOffset || length == kCheckSumFrame || length == kGapTimeFrame;
 }
 
+std::uint8_t statusCheckSum(ByteView frame) {
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < kTailOffset && i < frame.size(); ++i)
+        sum += frame[i];
+    return static_cast<std::uint8_t>(sum & 0xFF);
+}
+
 std::optional<StatusFrame> decodeStatusFrame(ByteView frame) {
     if (!isStatusFrameLength(frame.size()))
         return std::nullopt;

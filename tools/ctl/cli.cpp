@@ -32,10 +32,12 @@ Settings: host and port default to ADDRESS and PORT of the window's settings fil
 
 Exit codes:
   0  success, every check passed
-  1  a check failed, or a reply was not a status frame
+  1  a check failed, or a reply failed its checks (not a status frame, first byte
+     not N, wrong checksum, incomplete; set: the output not as set)
   2  usage or script syntax error (said before anything is sent)
   3  could not connect (refused, unreachable, unknown host, connect timeout)
-  4  connection lost, or no reply within the timeout
+  4  connection lost, or no reply within the timeout (also when --reconnect
+     regained the connection)
 ping: 0 every probe answered, 4 a probe had no answer within 2700 ms,
   3 a probe could not be sent (unknown host, ICMP not permitted))";
 
@@ -110,6 +112,7 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
     std::string duration;
     std::uint64_t count = 0;
     int pollMs = 10;
+    std::size_t frameLength = 0;
 
     CLI::App app{"vm3870ctl: the 3870/3890 digital I/O module from scripts and pipelines: "
                  "status, outputs, counters, watch, decode, check scripts and ping.",
@@ -137,6 +140,12 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
                    "Connect wait and reply wait, each, in ms (default 1000)")
         ->check(CLI::Range(1, 3600000))
         ->type_name("MS");
+    app.add_option("--frame", frameLength,
+                   "Status frame length the module answers with: 33, 34 or 57 (default: "
+                   "learned from the first reply, as the bytes that come until 100 ms pass "
+                   "without one)")
+        ->check(CLI::IsMember({33, 34, 57}))
+        ->type_name("33|34|57");
     app.add_option("-f,--format", format, "text | json | csv (default text)")
         ->check(CLI::IsMember({"text", "json", "csv"}))
         ->type_name("F");
@@ -157,15 +166,18 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
         ->transform(oneOf("123456A", "CH is 1 to 6 or A"));
 
     CLI::App* watch = app.add_subcommand(
-        "watch", "Repeat NREQ every S seconds, one record per reply, until N replies, S seconds "
-                 "or Ctrl+C");
+        "watch", "Repeat NREQ every S seconds, one record per request (its reply, or why there "
+                 "is none), until N requests, S seconds or Ctrl+C");
     watch
         ->add_option("-i,--interval", interval,
                      "Seconds between requests (default: INTERVAL from the settings, else 1; "
                      "0.001 and up, 0 = back to back)")
         ->type_name("S");
     CLI::Option* countOption =
-        watch->add_option("-n,--count", count, "Stop after N replies (not with -d)")
+        watch
+            ->add_option("-n,--count", count,
+                         "Stop after N requests, a slot of an outage counting as one "
+                         "(not with -d)")
             ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1000000000000}))
             ->type_name("N");
     CLI::Option* durationOption =
@@ -174,7 +186,8 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
     watch->add_option("--vcd", inv.vcdFile, "Also write a Value Change Dump of the replies to FILE")
         ->type_name("FILE");
     watch->add_flag("--reconnect", inv.reconnect,
-                    "Reconnect after a lost connection (waits 0.5 s doubling to 8 s)");
+                    "Reconnect after a lost connection, trying every 0.25 s; each slot "
+                    "while the module is away is a record \"disconnected\"");
 
     CLI::App* decode = app.add_subcommand(
         "decode", "Decode frames given as hex, or RECV lines / daily log files / hex lines from "
@@ -234,6 +247,7 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
     inv.channel = ch.empty() ? 0 : ch[0];
     inv.value = value.empty() ? 0 : value[0];
     inv.poll = std::chrono::milliseconds(pollMs);
+    inv.frameLength = frameLength;
 
     if (!host.empty() || !settings.address) {
         inv.host = host.empty() ? std::string(kDefaultHost) : trimmed(host);

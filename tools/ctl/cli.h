@@ -14,7 +14,7 @@ namespace vm::ctl {
 // Exit codes of vm3870ctl.
 enum Exit : int {
     kExitOk = 0,          // success, every check passed
-    kExitCheckFailed = 1, // a check failed, or a reply was not a status frame
+    kExitCheckFailed = 1, // a check failed, or a reply failed its checks
     kExitUsage = 2,       // usage or script syntax error, said before anything is sent
     kExitConnect = 3,     // could not connect
     kExitLost = 4,        // connection lost, or no reply within the timeout
@@ -31,6 +31,7 @@ struct Invocation {
     std::string host;
     std::uint16_t port = kDefaultPort;
     std::chrono::milliseconds timeout{1000};
+    std::size_t frameLength = 0; // 33, 34 or 57; 0: learned from the first reply
     Format format = Format::Text;
     bool quiet = false;
 
@@ -38,7 +39,7 @@ struct Invocation {
     char value = 0;   // set
 
     std::chrono::microseconds interval{1000000}; // watch; 0 = back to back
-    std::optional<std::uint64_t> count;          // watch: replies; ping: probes
+    std::optional<std::uint64_t> count;          // watch: slots (requests); ping: probes
     std::optional<std::chrono::microseconds> duration;
     std::string vcdFile;
     bool reconnect = false;

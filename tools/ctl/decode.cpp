@@ -31,7 +31,7 @@ struct Decoder {
         a.bytes = std::move(bytes);
         for (Record& r : recordsOf(a, std::nullopt)) {
             r.time = time;
-            if (!r.fields)
+            if (!r.ok())
                 code = kExitCheckFailed;
             out.record(r);
         }

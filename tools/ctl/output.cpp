@@ -23,18 +23,21 @@ std::optional<Fields> decodeFields(std::span<const std::uint8_t> frame) {
     return f;
 }
 
+Record recordOf(std::vector<std::uint8_t> bytes, const Arrival& when, std::optional<double> rttMs) {
+    Record r;
+    r.time = isoTime(when.wall);
+    r.fields = decodeFields(bytes);
+    r.error = frameFault(bytes);
+    r.bytes = std::move(bytes);
+    r.rttMs = rttMs;
+    r.at = when.at.time_since_epoch();
+    return r;
+}
+
 std::vector<Record> recordsOf(const Arrival& arrival, std::optional<double> rttMs) {
     std::vector<Record> records;
-    const std::string time = isoTime(arrival.wall);
-    for (const vm::ByteView piece : vm::splitArrival(arrival.bytes)) {
-        Record r;
-        r.time = time;
-        r.bytes.assign(piece.begin(), piece.end());
-        r.fields = decodeFields(piece);
-        r.rttMs = rttMs;
-        r.at = arrival.at.time_since_epoch();
-        records.push_back(std::move(r));
-    }
+    for (const vm::ByteView piece : vm::splitArrival(arrival.bytes))
+        records.push_back(recordOf({piece.begin(), piece.end()}, arrival, rttMs));
     return records;
 }
 

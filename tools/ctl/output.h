@@ -14,6 +14,9 @@ namespace vm::ctl {
 // The fields of a status frame, or nothing for bytes of another length.
 std::optional<Fields> decodeFields(std::span<const std::uint8_t> frame);
 
+// The record of one reply's bytes, read at the time of `when`, with its checks done.
+Record recordOf(std::vector<std::uint8_t> bytes, const Arrival& when, std::optional<double> rttMs);
+
 // The records of one arrival: one per status frame (whole frames that came together are
 // split as the window splits them), or one record of a reply that is not a status frame.
 std::vector<Record> recordsOf(const Arrival& arrival, std::optional<double> rttMs);

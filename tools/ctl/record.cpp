@@ -54,9 +54,9 @@ std::string json(const Record& r) {
     out += r.time.empty() ? "null" : "\"" + r.time + "\"";
     out += ",\"length\":" + std::to_string(r.bytes.size());
     out += ",\"hex\":\"" + hexUpper(r.bytes) + "\"";
-    if (!r.fields) {
+    if (!r.ok())
         out += ",\"error\":" + jsonString(recordError(r));
-    } else {
+    if (r.fields) {
         const Fields& f = *r.fields;
         out += ",\"di\":" + jsonString(f.inputs) + ",\"do\":" + jsonString(f.outputs);
         out += ",\"counters\":[";
@@ -74,6 +74,7 @@ std::string json(const Record& r) {
         }
     }
     out += ",\"rtt_ms\":" + (r.rttMs ? number(*r.rttMs) : "null");
+    out += ",\"late\":" + std::to_string(r.late);
     return out + "}\n";
 }
 
@@ -94,8 +95,8 @@ std::string csv(const Record& r) {
         out += std::string(kInputs + kOutputs + kCounters + 1 + kCounters, ',');
     }
     out += "," + (r.rttMs ? number(*r.rttMs) : std::string());
-    out += "," + (r.fields ? std::string() : csvField(recordError(r)));
-    return out + "\n";
+    out += "," + (r.ok() ? std::string() : csvField(recordError(r)));
+    return out + "," + std::to_string(r.late) + "\n";
 }
 
 std::string text(const Record& r) {
@@ -105,7 +106,9 @@ std::string text(const Record& r) {
     appendAligned(out, static_cast<std::uint32_t>(r.bytes.size()), 3);
     out += " B";
     if (!r.fields) {
-        out += "  " + recordError(r) + ": " + hexUpper(r.bytes);
+        out += "  " + recordError(r);
+        if (!r.bytes.empty())
+            out += ": " + hexUpper(r.bytes);
     } else {
         const Fields& f = *r.fields;
         out += "  DI ";
@@ -127,16 +130,38 @@ std::string text(const Record& r) {
             }
         }
     }
+    if (r.fields && !r.error.empty())
+        out += "  error: " + r.error;
     if (r.rttMs)
         out += "  rtt " + number(*r.rttMs) + " ms";
+    if (r.late > 0)
+        out += "  (" + std::to_string(r.late) + " late " + (r.late == 1 ? "reply" : "replies") +
+               " dropped before)";
     return out + "\n";
+}
+
+std::string lengthFault(std::size_t length) {
+    return "not a status frame: " + std::to_string(length) + " bytes (33, 34 or 57 expected)";
 }
 
 } // namespace
 
 std::string recordError(const Record& record) {
-    return "not a status frame: " + std::to_string(record.bytes.size()) +
-           " bytes (33, 34 or 57 expected)";
+    return record.error.empty() ? lengthFault(record.bytes.size()) : record.error;
+}
+
+std::string frameFault(const std::vector<std::uint8_t>& bytes) {
+    if (!vm::isStatusFrameLength(bytes.size()))
+        return lengthFault(bytes.size());
+    if (bytes[0] != vm::kStatusFrameMark)
+        return "not a status frame: first byte " + hexUpper({bytes[0]}) + ", not 4E (N)";
+    if (bytes.size() == 34) {
+        const std::uint8_t sum = vm::statusCheckSum(bytes);
+        if (bytes[33] != sum)
+            return "checksum " + hexUpper({bytes[33]}) + " is wrong: bytes 0 to 32 sum to " +
+                   hexUpper({sum});
+    }
+    return {};
 }
 
 std::string formatRecord(const Record& record, Format format) {
@@ -161,7 +186,7 @@ std::string csvHeader() {
     header += ",checksum";
     for (int i = 0; i < kCounters; ++i)
         header += ",gap" + std::to_string(i);
-    return header + ",rtt_ms,error\n";
+    return header + ",rtt_ms,error,late\n";
 }
 
 std::string isoTime(std::chrono::system_clock::time_point time) {

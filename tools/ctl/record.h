@@ -23,17 +23,28 @@ struct Fields {
     std::optional<std::array<std::uint32_t, kCounters>> gaps; // 57-byte frames
 };
 
-// One reply (one status frame of an arrival, or an arrival that is not one).
+// One reply (one status frame of an arrival, or an arrival that is not one), or the lack of
+// one: a request without a reply, a slot while the module was away.
 struct Record {
     std::string time; // ISO 8601 UTC with milliseconds and Z, or empty when not known
     std::vector<std::uint8_t> bytes;
-    std::optional<Fields> fields;             // absent for a reply that is not a status frame
-    std::optional<double> rttMs;              // request written to reply read
+    std::optional<Fields> fields; // absent for a reply that is not a status frame
+    std::string error;            // why the record fails (fields may still be shown); or empty
+    std::optional<double> rttMs;  // request written to reply read
+    std::uint64_t late = 0;       // late replies dropped before this record's request
     std::chrono::steady_clock::duration at{}; // when it was read, on the run's own clock
+
+    // A status frame that passed every check.
+    bool ok() const { return fields && error.empty(); }
 };
 
-// The error text of a record without fields.
+// Why a record is not ok: its error, or for bytes of another length, that they are not a
+// status frame.
 std::string recordError(const Record& record);
+
+// What is wrong with the bytes of a reply as a status frame (length, first byte N, the
+// checksum of a 34-byte frame), or empty.
+std::string frameFault(const std::vector<std::uint8_t>& bytes);
 
 enum class Format { Text, Json, Csv };
 

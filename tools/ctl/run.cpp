@@ -30,9 +30,8 @@ struct Value {
 Value valueOf(const Field& field, const Record& r) {
     if (field.kind == Field::Kind::Length)
         return {static_cast<std::int64_t>(r.bytes.size()), std::to_string(r.bytes.size())};
-    if (!r.fields)
-        return {std::nullopt, "no value (the reply was " + std::to_string(r.bytes.size()) +
-                                  " bytes, not a status frame)"};
+    if (!r.ok())
+        return {std::nullopt, "no value (" + recordError(r) + ")"};
     const Fields& f = *r.fields;
     const auto digit = [](char c) -> Value {
         const std::string shown = vm::statusCharText(static_cast<std::uint8_t>(c));
@@ -70,7 +69,7 @@ public:
     // Runs every step; the exit code.
     int run(const Script& script, const std::string& name) {
         std::fputs(tapHeader(static_cast<int>(script.steps.size())).c_str(), stdout);
-        if (!connectOrSay(link_, inv_)) {
+        if (!session_.connect()) {
             std::printf("Bail out! cannot connect to %s:%u\n", inv_.host.c_str(), inv_.port);
             return kExitConnect;
         }
@@ -78,12 +77,14 @@ public:
             if (link_.interrupted())
                 break;
             if (!link_.isOpen() && needsLink(step)) {
-                if (const auto problem = link_.connect(inv_.host, inv_.port, inv_.timeout)) {
+                const std::string why = link_.lostReason();
+                if (const auto problem = session_.reconnect(inv_.timeout)) {
                     std::printf("Bail out! connection lost and not regained: %s\n",
                                 problem->c_str());
                     noAnswer_ = true;
                     break;
                 }
+                note("reconnected after the connection was lost (" + why + ")");
             }
             const Clock::time_point start = Clock::now();
             StepResult result = carryOut(step);
@@ -95,6 +96,8 @@ public:
             std::fflush(stdout);
             results_.push_back(std::move(result));
         }
+        if (session_.late() > 0)
+            note(lateText(session_.late()) + " in all, each dropped, none taken as an answer");
         if (!inv_.junitFile.empty()) {
             std::ofstream junit(inv_.junitFile, std::ios::binary | std::ios::trunc);
             junit << junitXml(name, results_, isoTime(std::chrono::system_clock::now()));
@@ -111,27 +114,48 @@ public:
 private:
     static bool needsLink(const Step& step) { return step.kind != Step::Kind::Wait; }
 
+    // A TAP comment line.
+    static void note(const std::string& text) {
+        std::printf("# %s\n", text.c_str());
+        std::fflush(stdout);
+    }
+
     // Sends a request and keeps its reply as the last one; nothing, or why it failed.
     std::optional<std::string> request(const std::vector<std::uint8_t>& frame) {
         lastSilent_ = false;
-        const Exchange ex = exchange(link_, frame, inv_.timeout);
+        last_.reset();
+        const Session::Exchange ex = session_.exchange(frame);
+        if (ex.reopened)
+            note("reconnected: the request before had no whole reply, and a late one must not "
+                 "answer this one");
+        if (ex.record.late > 0)
+            note(lateText(ex.record.late) + " dropped: came after their request's time");
         switch (ex.outcome) {
         case Link::Wait::Arrival:
-            last_ = ex.records.back();
-            if (!last_->fields)
-                return "reply of " + std::to_string(last_->bytes.size()) +
-                       " bytes is not a status frame";
+            last_ = ex.record;
+            if (!last_->ok())
+                return recordError(*last_);
             return std::nullopt;
         case Link::Wait::Deadline:
             noAnswer_ = lastSilent_ = true;
-            return "no reply within " + std::to_string(inv_.timeout.count()) + " ms";
+            return ex.record.error;
         case Link::Wait::Lost:
             noAnswer_ = lastSilent_ = true;
-            return "connection lost: " + link_.lostReason();
+            return "connection lost: " + ex.problem;
         case Link::Wait::Interrupted:
             break;
         }
         return std::string("interrupted");
+    }
+
+    // A set step passes when its reply shows the output as set.
+    std::optional<std::string> set(const Step& step) {
+        std::optional<std::string> failure =
+            request(requestFrame(Command::Set, step.channel, step.value));
+        if (!failure && last_)
+            if (std::string fault = setFault(*last_, step.channel, step.value); !fault.empty())
+                failure = std::move(fault);
+        return failure;
     }
 
     StepResult carryOut(const Step& step) {
@@ -145,7 +169,7 @@ private:
         case Step::Kind::Status:
             return outcome(request(requestFrame(Command::Status)));
         case Step::Kind::Set:
-            return outcome(request(requestFrame(Command::Set, step.channel, step.value)));
+            return outcome(set(step));
         case Step::Kind::Reset:
             return outcome(request(requestFrame(Command::Reset, step.channel)));
         case Step::Kind::Wait:
@@ -182,8 +206,18 @@ private:
             std::string seen = failure.value_or("");
             if (!failure) {
                 const Value v = valueOf(step.field, *last_);
+                // A reply counts when it was read, not when it was looked at.
+                const auto seenAt = Clock::time_point(last_->at);
+                const auto seenMs = std::to_string(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(seenAt - start).count());
                 if (v.number && holds(*v.number, step.op, step.expected)) {
-                    result.detail = std::to_string(msSince(start)) + " ms";
+                    if (seenAt <= end) {
+                        result.detail = seenMs + " ms";
+                        return result;
+                    }
+                    result.ok = false;
+                    result.detail = rule + " first seen after " + seenMs + " ms, later than " +
+                                    step.text.substr(step.text.rfind(' ') + 1);
                     return result;
                 }
                 seen = name + " was " + v.shown;
@@ -200,6 +234,7 @@ private:
 
     const Invocation& inv_;
     Link link_;
+    Session session_{link_, inv_};
     std::optional<Record> last_;
     std::vector<StepResult> results_;
     bool failed_ = false;

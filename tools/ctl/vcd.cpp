@@ -42,7 +42,7 @@ VcdWriter::VcdWriter(std::ostream& out, std::string date)
 }
 
 void VcdWriter::write(const Record& record) {
-    if (!record.fields)
+    if (!record.ok()) // a reply that failed its checks tells nothing sure
         return;
     const Fields& f = *record.fields;
     std::array<std::string, kSignals> now;
@@ -56,10 +56,22 @@ void VcdWriter::write(const Record& record) {
     for (std::size_t i = 0; i < kCounters; ++i)
         now[signal++] = f.gaps ? vector32((*f.gaps)[i]) : "bx ";
 
+    change(now, record.at);
+}
+
+void VcdWriter::unknown(std::chrono::steady_clock::duration at) {
+    std::array<std::string, kSignals> now;
+    for (std::size_t i = 0; i < kSignals; ++i)
+        now[i] = i < static_cast<std::size_t>(kInputs + kOutputs) ? "x" : "bx ";
+    change(now, at);
+}
+
+void VcdWriter::change(const std::array<std::string, kSignals>& now,
+                       std::chrono::steady_clock::duration at) {
     if (!started_)
-        origin_ = record.at;
+        origin_ = at;
     const long long time =
-        std::chrono::duration_cast<std::chrono::microseconds>(record.at - origin_).count();
+        std::chrono::duration_cast<std::chrono::microseconds>(at - origin_).count();
     std::string changes;
     for (std::size_t i = 0; i < kSignals; ++i) {
         if (started_ && now[i] == last_[i])

@@ -19,6 +19,8 @@ struct Server::Shared {
     Options options;
     Device device;
     LineSink sink;
+    int replies = 0;            // of all clients
+    std::function<void()> away; // the outage, once its count of replies is reached
 };
 
 namespace {
@@ -73,7 +75,10 @@ private:
                 continue;
             }
             report(QStringLiteral("REQ ") + shown);
-            applyRequest(shared_->device, *request);
+            if (options().ignoreSet && request->kind == Request::Kind::SetOutput)
+                report(QStringLiteral("IGNORED (--ignore-set)"));
+            else
+                applyRequest(shared_->device, *request);
             if (!options().silent)
                 enqueue(makeReply());
         }
@@ -90,6 +95,16 @@ private:
             return reply;
         }
         reply.bytes = buildStatusFrame(shared_->device.status(), options().frameLength);
+        if (options().firstByte != 'N') {
+            reply.bytes[0] = options().firstByte;
+            if (reply.bytes.size() == kChecksumFrame)
+                reply.bytes[kShortFrame] =
+                    static_cast<char>(frameChecksum(reply.bytes.left(kShortFrame)));
+        }
+        if (options().badChecksum && reply.bytes.size() == kChecksumFrame) {
+            reply.bytes[kShortFrame] = static_cast<char>(reply.bytes[kShortFrame] + 1);
+            reply.note = QStringLiteral(" (checksum one too high)");
+        }
         if (options().merge) {
             reply.bytes += reply.bytes;
             reply.note = QStringLiteral(" (2 frames)");
@@ -141,6 +156,8 @@ private:
                 socket_->write(reply.bytes);
             }
             queue_.pop_front();
+            if (++shared_->replies == options().outageAfter && shared_->away)
+                QTimer::singleShot(0, shared_->away); // not from inside this client's write
             if (++replies_ == options().closeAfter)
                 close();
         }
@@ -185,7 +202,7 @@ Server::Server(const Options& options, Device::Clock clock, LineSink sink, QObje
     : QObject(parent)
     , tcp_(new QTcpServer(this))
     , shared_(std::make_shared<Shared>(
-          Shared{options, Device(std::move(clock), options.wiring), std::move(sink)})) {
+          Shared{options, Device(std::move(clock), options.wiring), std::move(sink), 0, {}})) {
     connect(tcp_, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = tcp_->nextPendingConnection()) {
             // A module answers each request at once; small replies must not wait to be merged.
@@ -193,6 +210,23 @@ Server::Server(const Options& options, Device::Clock clock, LineSink sink, QObje
             new Client(socket, ++lastClientId_, shared_, this);
         }
     });
+    shared_->away = [this] {
+        const quint16 port = tcp_->serverPort();
+        tcp_->close();
+        for (QTcpSocket* socket : findChildren<QTcpSocket*>())
+            socket->abort();
+        shared_->sink(QStringLiteral("%1 OUTAGE: every client dropped, listening again in %2 ms")
+                          .arg(lineStamp())
+                          .arg(shared_->options.outageMs));
+        QTimer::singleShot(shared_->options.outageMs, this, [this, port] {
+            const bool back = tcp_->listen(shared_->options.host, port);
+            shared_->sink(
+                QStringLiteral("%1 BACK: %2")
+                    .arg(lineStamp(),
+                         back ? QStringLiteral("listening on port %1").arg(port)
+                              : QStringLiteral("cannot listen again: ") + tcp_->errorString()));
+        });
+    };
 }
 
 Server::~Server() = default;
