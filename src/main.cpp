@@ -1,3 +1,4 @@
+#include "probe/privilege.h"
 #include "window/application.h"
 #include "window/frmSim_3870.h"
 #include "window/startup.h"
@@ -5,6 +6,7 @@
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    vm::confineRawSocketPrivilege();
     vm::prepareApplication();
     QApplication app(argc, argv);
     vm::setUpApplication();

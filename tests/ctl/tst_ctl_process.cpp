@@ -5,11 +5,13 @@
 #include <doctest/doctest.h>
 
 #include "process.h"
+#include "protocol/utf8.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -405,4 +407,48 @@ TEST_CASE("ping prints the window's line per probe and exits by what came back")
     vm::test::runProgram({"ip", "netns", "del", ns});
     CHECK(silent.code == 4);
     CHECK(silent.out == "No answer from 127.0.0.1\n");
+}
+
+// Folder names a Western code page lacks (en dash), holds (u umlaut), and a Korean one. A
+// Windows build finds its files there and writes their paths and the system's messages in
+// UTF-8, whatever the code page: scripts/test runs this case again under a Korean one.
+TEST_CASE("paths and system messages outside ASCII, whatever the code page") {
+    const auto validUtf8 = [](std::string_view text) {
+        for (vm::utf8::Decoded c; !text.empty(); text.remove_prefix(c.length))
+            if (!(c = vm::utf8::decodeFirst(text)).valid)
+                return false;
+        return true;
+    };
+    for (const std::string name : {"Line \u2013 A", "Pr\u00fcfung", "\uac80\uc0ac"}) {
+        CAPTURE(name);
+        const std::string folder = vm::test::temporaryPath(name);
+        std::filesystem::create_directory(folder);
+        const std::string script = folder + "/check.chk";
+        const std::string report = folder + "/" + name + ".xml";
+        const std::string daily = folder + "/20261207.txt";
+        const std::string trace = folder + "/" + name + ".vcd";
+        vm::test::writeFile(script, "set 1 0\nexpect DI0 == 0 within 50ms\n");
+        vm::test::writeFile(daily, "[09:15:02.047] RECV : "
+                                   "4E313030313030303101000000000100007856341200000000FFFFFFFF"
+                                   "000001000A\r\n");
+        const std::vector<Row> table{
+            {at("{fixture}", {"run", script, "--junit", report}), 0,
+             "ok 2 - expect DI0 == 0 within 50ms", ""},
+            {at("{fixture}", {"run", folder + "/none.chk"}), 2, "",
+             "File does not exist: " + folder + "/none.chk"},
+            {{"decode", "--file", daily}, 0, "DI 100100  DO 01", ""},
+            {at("{fixture}", {"watch", "-n", "2", "-i", "0.01", "-q", "--vcd", trace}), 0, "*", ""},
+        };
+        for (const Row& row : table)
+            check(row);
+        CHECK(vm::test::readFile(report).find("<testsuite name=\"" + script + "\"") !=
+              std::string::npos);
+        CHECK(vm::test::readFile(trace).find("$enddefinitions $end") != std::string::npos);
+    }
+    // Windows words its reasons in the user's language.
+    const Finished refused = ctl(at("{closed}", {"status"}));
+    CHECK(refused.code == 3);
+    CAPTURE(refused.err);
+    CHECK(refused.err.starts_with("vm3870ctl: cannot connect to 127.0.0.1:"));
+    CHECK(validUtf8(refused.err));
 }

@@ -1,5 +1,7 @@
 #include "ctl/cli.h"
 
+#include "ctl/native.h"
+
 #include "protocol/parsers.h"
 
 #include <CLI/CLI.hpp>
@@ -80,6 +82,9 @@ std::string upper(std::string text) {
             c = static_cast<char>(c - 'a' + 'A');
     return text;
 }
+
+// An existing file, by its UTF-8 path (CLI11's own check takes the path in the code page).
+const CLI::Validator existingFile([](std::string& path) { return fileProblem(path); }, "FILE");
 
 CLI::Validator oneOf(std::string allowed, std::string what) {
     return CLI::Validator(
@@ -194,11 +199,11 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
                   "stdin or --file");
     decode->add_option("HEX", inv.hex, "Frames as hexadecimal, blanks optional");
     decode->add_option("--file", inv.inputFile, "Read lines from FILE instead of stdin")
-        ->check(CLI::ExistingFile)
+        ->check(existingFile)
         ->type_name("FILE");
 
     CLI::App* run = app.add_subcommand("run", "Run a check script; TAP version 13 on stdout");
-    run->add_option("SCRIPT", inv.script, "The check script")->required()->check(CLI::ExistingFile);
+    run->add_option("SCRIPT", inv.script, "The check script")->required()->check(existingFile);
     run->add_option("--junit", inv.junitFile, "Also write JUnit XML to FILE")->type_name("FILE");
     run->add_option("--poll", pollMs, "Poll interval of expect ... within, in ms (default 10)")
         ->check(CLI::Range(1, 60000))

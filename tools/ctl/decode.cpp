@@ -1,6 +1,7 @@
 #include "ctl/decode.h"
 
 #include "ctl/commands.h"
+#include "ctl/native.h"
 #include "ctl/output.h"
 
 #include <cstdio>
@@ -132,9 +133,9 @@ int runDecode(const Invocation& inv) {
     std::FILE* input = stdin;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);
     if (!inv.inputFile.empty()) {
-        file.reset(std::fopen(inv.inputFile.c_str(), "rb"));
+        file.reset(openFile(inv.inputFile, "rb"));
         if (!file) {
-            say("cannot read " + inv.inputFile);
+            say("cannot read " + inv.inputFile + ": " + lastReason());
             return kExitUsage;
         }
         input = file.get();

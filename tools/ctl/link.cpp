@@ -1,5 +1,7 @@
 #include "ctl/link.h"
 
+#include "ctl/native.h"
+
 #include <csignal>
 
 namespace vm::ctl {
@@ -72,7 +74,7 @@ std::optional<std::string> Link::connect(const std::string& host, std::uint16_t 
     }
     const std::error_code result = attempt->result;
     if (result)
-        return result == asio::error::host_not_found ? "unknown host" : result.message();
+        return result == asio::error::host_not_found ? "unknown host" : reasonOf(result);
     std::error_code ignored;
     socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
     open_ = true;
@@ -101,7 +103,7 @@ void Link::readNext() {
                 open_ = false;
                 if (ec != asio::error::operation_aborted) {
                     lost_ = true;
-                    lostReason_ = ec == asio::error::eof ? "closed by the module" : ec.message();
+                    lostReason_ = ec == asio::error::eof ? "closed by the module" : reasonOf(ec);
                 }
                 return;
             }
@@ -120,7 +122,7 @@ bool Link::send(std::span<const std::uint8_t> frame) {
     asio::write(socket_, asio::buffer(frame.data(), frame.size()), ec);
     if (ec) {
         lost_ = true;
-        lostReason_ = ec.message();
+        lostReason_ = reasonOf(ec);
         close();
         return false;
     }

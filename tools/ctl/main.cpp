@@ -3,8 +3,12 @@
 
 #include "ctl/cli.h"
 #include "ctl/commands.h"
+#include "ctl/native.h"
+#include "probe/privilege.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -12,13 +16,11 @@
 #include <timeapi.h>
 #endif
 
-int main(int argc, char* argv[]) {
+namespace {
+
+int run(int argc, const char* const* argv) {
     using namespace vm::ctl;
-#ifdef _WIN32
-    // Windows wakes waiting threads on its timer tick, 15.6 ms unless a program asks for
-    // finer; the event loop's deadlines (watch's 1 ms slots) need 1 ms. Ends with the process.
-    timeBeginPeriod(1);
-#endif
+    useUtf8Output();
     const Parsed parsed = parseCommandLine(argc, argv, readWindowSettings(), windowSettingsPath());
     std::fputs(parsed.out.c_str(), stdout);
     std::fputs(parsed.err.c_str(), stderr);
@@ -46,3 +48,27 @@ int main(int argc, char* argv[]) {
     }
     return runScript(inv);
 }
+
+} // namespace
+
+#ifdef _WIN32
+// Windows gives the command line in UTF-16 here; a narrow main would get it in the code page,
+// with every character outside it lost.
+int wmain(int argc, wchar_t* argv[]) {
+    // Windows wakes waiting threads on its timer tick, 15.6 ms unless a program asks for
+    // finer; the event loop's deadlines (watch's 1 ms slots) need 1 ms. Ends with the process.
+    timeBeginPeriod(1);
+    std::vector<std::string> words;
+    for (int i = 0; i < argc; ++i)
+        words.push_back(vm::ctl::utf8Of(argv[i]));
+    std::vector<const char*> args;
+    for (const std::string& word : words)
+        args.push_back(word.c_str());
+    return run(argc, args.data());
+}
+#else
+int main(int argc, char* argv[]) {
+    vm::confineRawSocketPrivilege();
+    return run(argc, argv);
+}
+#endif

@@ -1,6 +1,7 @@
 // vm3870ctl run: a check script against the module, one TAP line per step.
 
 #include "ctl/commands.h"
+#include "ctl/native.h"
 #include "ctl/output.h"
 #include "ctl/report.h"
 #include "ctl/script.h"
@@ -99,7 +100,7 @@ public:
         if (session_.late() > 0)
             note(lateText(session_.late()) + " in all, each dropped, none taken as an answer");
         if (!inv_.junitFile.empty()) {
-            std::ofstream junit(inv_.junitFile, std::ios::binary | std::ios::trunc);
+            std::ofstream junit(pathOf(inv_.junitFile), std::ios::binary | std::ios::trunc);
             junit << junitXml(name, results_, isoTime(std::chrono::system_clock::now()));
             if (!junit) {
                 say("cannot write " + inv_.junitFile);
@@ -245,7 +246,7 @@ private:
 } // namespace
 
 int runScript(const Invocation& inv) {
-    std::ifstream file(inv.script, std::ios::binary);
+    std::ifstream file(pathOf(inv.script), std::ios::binary);
     std::ostringstream text;
     text << file.rdbuf();
     if (!file) {
@@ -258,7 +259,7 @@ int runScript(const Invocation& inv) {
         return kExitUsage;
     }
     // A report that cannot be written is said before anything is sent.
-    if (!inv.junitFile.empty() && !std::ofstream(inv.junitFile, std::ios::app)) {
+    if (!inv.junitFile.empty() && !std::ofstream(pathOf(inv.junitFile), std::ios::app)) {
         say("cannot write " + inv.junitFile);
         return kExitUsage;
     }

@@ -3,6 +3,8 @@
 
 #include "ctl/settings.h"
 
+#include "ctl/native.h"
+
 #include <windows.h>
 
 #include <vector>
@@ -20,17 +22,6 @@ const std::wstring& subKey() {
     return key;
 }
 
-std::string toUtf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
 // One value, as the toolkit reads it back: a string, with "@@" at the start standing for "@".
 // Nothing when the value is missing or not a string.
 std::optional<std::string> readValue(HKEY key, const wchar_t* name) {
@@ -46,7 +37,7 @@ std::optional<std::string> readValue(HKEY key, const wchar_t* name) {
     std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), bytes / sizeof(wchar_t));
     while (!text.empty() && text.back() == L'\0') // stored with or without its terminator
         text.pop_back();
-    std::string value = toUtf8(text);
+    std::string value = utf8Of(text);
     if (value.starts_with("@@"))
         value.erase(0, 1);
     return value;
@@ -55,7 +46,7 @@ std::optional<std::string> readValue(HKEY key, const wchar_t* name) {
 } // namespace
 
 std::string windowSettingsPath() {
-    return "HKEY_CURRENT_USER\\" + toUtf8(subKey());
+    return "HKEY_CURRENT_USER\\" + utf8Of(subKey());
 }
 
 WindowSettings readWindowSettings() {

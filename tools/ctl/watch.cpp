@@ -1,6 +1,7 @@
 #include "ctl/watch.h"
 
 #include "ctl/commands.h"
+#include "ctl/native.h"
 #include "ctl/output.h"
 #include "ctl/vcd.h"
 
@@ -106,7 +107,7 @@ int runWatch(const Invocation& inv) {
     std::ofstream vcdFile;
     std::optional<VcdWriter> vcd;
     if (!inv.vcdFile.empty()) {
-        vcdFile.open(inv.vcdFile, std::ios::binary | std::ios::trunc);
+        vcdFile.open(pathOf(inv.vcdFile), std::ios::binary | std::ios::trunc);
         if (!vcdFile) {
             say("cannot write " + inv.vcdFile);
             return kExitUsage;
