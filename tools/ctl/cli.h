@@ -18,8 +18,10 @@ enum Exit : int {
     kExitUsage = 2,       // usage or script syntax error, said before anything is sent
     kExitConnect = 3,     // could not connect
     kExitLost = 4,        // connection lost, or no reply within the timeout
+    kExitWrite = 5,       // an output (stdout, --vcd, --junit) could not be written whole
 };
 
+inline constexpr const char* kVersion = "vm3870ctl 2.0.0";
 inline constexpr std::string_view kDefaultHost = "192.168.1.110";
 inline constexpr std::uint16_t kDefaultPort = 4000;
 
@@ -32,6 +34,7 @@ struct Invocation {
     std::uint16_t port = kDefaultPort;
     std::chrono::milliseconds timeout{1000};
     Format format = Format::Text;
+    bool header = true; // csv: the header line first (--no-header leaves it out)
     bool quiet = false;
 
     char channel = 0; // set, reset
@@ -48,6 +51,9 @@ struct Invocation {
 
     std::string script; // run
     std::string junitFile;
+    // NAME=VALUE pairs of the run (a unit's serial number), in the order given: TAP, the
+    // JUnit properties and the verdict show them.
+    std::vector<std::pair<std::string, std::string>> vars;
     std::chrono::milliseconds poll{10};
 
     std::string settingsFile; // where the window's settings were looked for

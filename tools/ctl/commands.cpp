@@ -61,9 +61,15 @@ Exchange exchange(Link& link, const std::vector<std::uint8_t>& frame,
 }
 
 int runExchange(const Invocation& inv) {
+    // A csv header even when no reply comes: the table says what its columns are.
+    Emitter out(inv.format, inv.header);
+    const auto finish = [&out](int code) {
+        out.flush();
+        return exitAfterOutput(code);
+    };
     Link link;
     if (!connectOrSay(link, inv))
-        return kExitConnect;
+        return finish(kExitConnect);
     const Exchange ex =
         exchange(link, requestFrame(inv.command, inv.channel, inv.value), inv.timeout);
     switch (ex.outcome) {
@@ -71,21 +77,20 @@ int runExchange(const Invocation& inv) {
         break;
     case Link::Wait::Deadline:
         say("no reply within " + std::to_string(inv.timeout.count()) + " ms");
-        return kExitLost;
+        return finish(kExitLost);
     case Link::Wait::Lost:
         say("connection lost: " + link.lostReason());
-        return kExitLost;
+        return finish(kExitLost);
     case Link::Wait::Interrupted:
-        return kExitLost;
+        return finish(kExitLost);
     }
-    Emitter out(inv.format);
     int code = kExitOk;
     for (const Record& r : ex.records) {
         out.record(r);
-        if (!r.fields)
+        if (isError(r))
             code = kExitCheckFailed;
     }
-    return code;
+    return finish(code);
 }
 
 } // namespace vm::ctl

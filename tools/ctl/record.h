@@ -23,24 +23,36 @@ struct Fields {
     std::optional<std::array<std::uint32_t, kCounters>> gaps; // 57-byte frames
 };
 
-// One reply (one status frame of an arrival, or an arrival that is not one).
+// One reply (one status frame of an arrival, or an arrival that is not one), or one request
+// that got none.
 struct Record {
     std::string time; // ISO 8601 UTC with milliseconds and Z, or empty when not known
     std::vector<std::uint8_t> bytes;
     std::optional<Fields> fields;             // absent for a reply that is not a status frame
     std::optional<double> rttMs;              // request written to reply read
     std::chrono::steady_clock::duration at{}; // when it was read, on the run's own clock
+    // Why this is an error record ("no reply within 200 ms", a failed check of the reply);
+    // empty for a reply, or one that is an error for want of fields alone.
+    std::string error;
 };
 
-// The error text of a record without fields.
+// Whether the record is an error (a reply that is not a status frame, or one with `error`).
+bool isError(const Record& record);
+// Why it is one, or empty.
 std::string recordError(const Record& record);
+
+// "1 byte", "34 bytes"; "1 reply", "2 replies" with the plural given.
+std::string counted(std::uint64_t count, std::string_view singular, std::string_view plural = {});
 
 enum class Format { Text, Json, Csv };
 
 // One record as a line (with its line break) in the chosen format; the csv header once
-// before the first row.
+// before the first row. Every JSON record, summaries included, carries the same keys (null
+// where not known), with `type` one of reply, error, summary.
 std::string formatRecord(const Record& record, Format format);
 std::string csvHeader();
+// The JSON record of a summary: `summary` holds the object given (JSON text).
+std::string jsonSummaryRecord(std::string_view time, std::string_view summary);
 
 // "2026-12-07T10:00:04.123Z".
 std::string isoTime(std::chrono::system_clock::time_point time);

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 
 namespace vm::ctl {
 
@@ -20,6 +19,8 @@ using std::chrono::microseconds;
 
 constexpr auto kFirstReconnectWait = std::chrono::milliseconds(500);
 constexpr auto kLongestReconnectWait = std::chrono::milliseconds(8000);
+// A trace on disk is at most this far behind the watch.
+constexpr auto kVcdFlushEvery = std::chrono::seconds(1);
 
 // Requests a second between the first request and the last.
 double achievedRate(const WatchStats& s) {
@@ -58,11 +59,11 @@ std::uint64_t missedSlots(std::int64_t late, std::int64_t interval) {
 }
 
 std::string summaryText(const WatchStats& s) {
-    std::string text = std::to_string(s.requests) + " requests, " + std::to_string(s.replies) +
-                       " replies (" + std::to_string(s.wrongLength) + " wrong length), " +
-                       std::to_string(s.timeouts) + " timeouts, " + std::to_string(s.skipped) +
-                       " skipped slots, " + std::to_string(s.reconnects) + " reconnects in " +
-                       fixed(s.seconds, 3) + " s\n";
+    std::string text =
+        counted(s.requests, "request") + ", " + counted(s.replies, "reply", "replies") + " (" +
+        std::to_string(s.wrongLength) + " wrong length), " + counted(s.timeouts, "timeout") + ", " +
+        counted(s.skipped, "skipped slot") + ", " + counted(s.reconnects, "reconnect") + " in " +
+        fixed(s.seconds, 3) + " s\n";
     if (const auto rtt = rttFigures(s.rttMs))
         text += "round trip ms: min " + fixed(rtt->min, 3) + ", median " + fixed(rtt->median, 3) +
                 ", p95 " + fixed(rtt->p95, 3) + ", max " + fixed(rtt->max, 3) + "\n";
@@ -93,30 +94,44 @@ std::string summaryJson(const WatchStats& s) {
         summary["rtt_ms"] = nullptr;
     summary["rate"] = rounded(achievedRate(s));
     summary["asked_rate"] = s.askedRate ? nlohmann::json(*s.askedRate) : nlohmann::json(nullptr);
-    return nlohmann::ordered_json{{"summary", summary}}.dump() + "\n";
+    return jsonSummaryRecord(isoTime(std::chrono::system_clock::now()), summary.dump());
 }
 
 int runWatch(const Invocation& inv) {
-    std::ofstream vcdFile;
+    // The outputs first, so that a watch that cannot connect still leaves a csv header and
+    // a dump that opens.
+    std::optional<Sink> vcdFile;
     std::optional<VcdWriter> vcd;
     if (!inv.vcdFile.empty()) {
-        vcdFile.open(inv.vcdFile, std::ios::binary | std::ios::trunc);
-        if (!vcdFile) {
-            say("cannot write " + inv.vcdFile);
+        vcdFile.emplace(inv.vcdFile);
+        if (vcdFile->failed()) {
+            say(vcdFile->problem());
             return kExitUsage;
         }
+        vcd.emplace(*vcdFile, isoTime(std::chrono::system_clock::now()));
     }
+    Emitter out(inv.format, inv.header);
+    const Sink* vcdSink = vcdFile ? &*vcdFile : nullptr;
+    const auto outputFailed = [&] { return out.failed() || (vcdSink && vcdSink->failed()); };
+    // Before a wait: what was written so far is on its way to the disk, so that a hard kill
+    // loses at most the last second of the trace.
+    const auto flushAll = [&] {
+        out.flush();
+        if (vcdFile)
+            vcdFile->flush();
+    };
     Link link;
-    if (!connectOrSay(link, inv))
-        return kExitConnect;
-    if (vcdFile.is_open())
-        vcd.emplace(vcdFile, isoTime(std::chrono::system_clock::now()));
+    if (!connectOrSay(link, inv)) {
+        out.flush();
+        if (vcdFile)
+            vcdFile->close();
+        return exitAfterOutput(kExitConnect, {vcdSink});
+    }
 
     WatchStats stats;
     const microseconds interval = inv.interval;
     if (interval.count() > 0)
         stats.askedRate = 1e6 / static_cast<double>(interval.count());
-    Emitter out(inv.format);
     const auto take = [&](const Arrival& arrival, std::optional<double> rtt) {
         for (const Record& r : recordsOf(arrival, rtt)) {
             ++stats.replies;
@@ -142,7 +157,7 @@ int runWatch(const Invocation& inv) {
     bool lostForGood = false;
     auto reconnectWait = std::chrono::duration_cast<Clock::duration>(kFirstReconnectWait);
 
-    while (!link.interrupted() && !(inv.count && stats.replies >= *inv.count)) {
+    while (!link.interrupted() && !outputFailed() && !(inv.count && stats.replies >= *inv.count)) {
         Clock::time_point now = Clock::now();
         if (now >= end)
             break;
@@ -152,7 +167,7 @@ int runWatch(const Invocation& inv) {
                 lostForGood = true;
                 break;
             }
-            out.flush();
+            flushAll();
             if (link.sleepUntil(std::min(now + reconnectWait, end)) == Link::Wait::Interrupted ||
                 Clock::now() >= end)
                 break;
@@ -176,7 +191,7 @@ int runWatch(const Invocation& inv) {
             slot += static_cast<std::int64_t>(missed) * interval;
             if (slot > now) {
                 if (slot - now > std::chrono::milliseconds(20))
-                    out.flush();
+                    flushAll();
                 if (slot >= end || link.sleepUntil(slot) == Link::Wait::Interrupted)
                     break;
             }
@@ -189,6 +204,8 @@ int runWatch(const Invocation& inv) {
         if (stats.requests++ == 0)
             firstSent = sentAt;
         stats.sendingSeconds = std::chrono::duration<double>(sentAt - firstSent).count();
+        if (vcdFile && inv.timeout > kVcdFlushEvery)
+            vcdFile->flush();
         switch (link.waitForArrival(sentAt + inv.timeout)) {
         case Link::Wait::Arrival: {
             const Arrival first = std::move(link.arrivals().front());
@@ -209,17 +226,26 @@ int runWatch(const Invocation& inv) {
         }
         slot += interval;
         out.flushIfDue(Clock::now());
+        if (vcdFile)
+            vcdFile->flushIfDue(kVcdFlushEvery);
     }
     takeLate();
     stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (inv.format == Format::Json)
         out.text(summaryJson(stats));
     out.flush();
+    if (vcd) {
+        vcd->finish(Clock::now().time_since_epoch());
+        vcdFile->close();
+    }
     if (!inv.quiet && inv.format != Format::Json)
         std::fputs(summaryText(stats).c_str(), stderr);
+    int code = kExitOk;
     if (lostForGood || stats.timeouts > 0)
-        return kExitLost;
-    return stats.wrongLength > 0 ? kExitCheckFailed : kExitOk;
+        code = kExitLost;
+    else if (stats.wrongLength > 0)
+        code = kExitCheckFailed;
+    return exitAfterOutput(code, {vcdSink});
 }
 
 } // namespace vm::ctl
