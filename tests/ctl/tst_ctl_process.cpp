@@ -33,6 +33,7 @@ Emulator& emulator(const std::string& kind) {
         {"garbage", {"--garbage", "20"}},
         {"merge", {"--merge", "--frame", "33"}},
         {"closing", {"--close-after", "3"}},
+        {"toggling", {}},
     };
     auto& slot = running[kind];
     if (!slot)
@@ -341,7 +342,7 @@ TEST_CASE("ping prints the window's line per probe and exits by what came back")
     check({{"-H", unknown, "ping", "-n", "1"},
            3,
            "Ping: Unknown Host " + unknown + "\n",
-           "1 probes, 0 replies, 0 without an answer, 1 not sent"});
+           "1 probe, 0 replies, 0 without an answer, 1 not sent"});
     check({{"ping", "-n", "0"}, 2, "", "--count"});
 
     const Finished first = ctl({"-H", "127.0.0.1", "ping", "-n", "1", "-q"});
@@ -362,7 +363,7 @@ TEST_CASE("ping prints the window's line per probe and exits by what came back")
         {{"-H", "127.0.0.1", "ping", "-n", "1", "-f", "csv"},
          0,
          "time,result,address,bytes,time_ms,ttl\n",
-         "1 probes, 1 replies, 0 without an answer, 0 not sent"},
+         "1 probe, 1 reply, 0 without an answer, 0 not sent"},
         {{"-H", "127.0.0.1", "ping", "-n", "1", "-f", "csv", "-q"}, 0, "Z,reply,127.0.0.1,0,", ""},
     };
     for (const Row& row : table)
@@ -430,7 +431,7 @@ TEST_CASE("paths and system messages outside ASCII, whatever the code page") {
         vm::test::writeFile(script, "set 1 0\nexpect DI0 == 0 within 50ms\n");
         vm::test::writeFile(daily, "[09:15:02.047] RECV : "
                                    "4E313030313030303101000000000100007856341200000000FFFFFFFF"
-                                   "000001000A\r\n");
+                                   "00000100E4\r\n");
         const std::vector<Row> table{
             {at("{fixture}", {"run", script, "--junit", report}), 0,
              "ok 2 - expect DI0 == 0 within 50ms", ""},
@@ -451,4 +452,242 @@ TEST_CASE("paths and system messages outside ASCII, whatever the code page") {
     CAPTURE(refused.err);
     CHECK(refused.err.starts_with("vm3870ctl: cannot connect to 127.0.0.1:"));
     CHECK(validUtf8(refused.err));
+}
+
+namespace {
+
+// The program run through the shell with its stdout sent to `target` (a file or /dev/full),
+// or, with `signal`, ended by that signal after `seconds`.
+std::vector<std::string> stdoutTo(const std::string& target) {
+    return {"/bin/sh", "-c", "exec \"$@\" > " + target, "sh"};
+}
+std::vector<std::string> endedBy(const std::string& signal, const std::string& seconds) {
+    return {"timeout", "--preserve-status", "-s", signal, seconds};
+}
+
+bool validJunit(const std::string& path) {
+    const Finished lint = vm::test::runProgram(
+        {"xmllint", "--noout", "--schema", VM_SOURCE_DIR "/tests/ctl/junit.xsd", path});
+    CAPTURE(lint.err);
+    return lint.code == 0;
+}
+
+// What `prove` makes of TAP: its exit code and report.
+Finished prove(const std::string& tap) {
+    const std::string file = vm::test::temporaryPath("run.tap");
+    vm::test::writeFile(file, tap);
+    return vm::test::runProgram({"prove", "--exec", "cat", file});
+}
+
+// A small file system that is full, for the time of a test case (root only).
+struct FullDisk {
+    std::string folder = vm::test::temporaryPath("full");
+    bool mounted = false;
+    FullDisk() {
+        folder = folder.substr(0, folder.rfind('/'));
+        mounted = geteuid() == 0 &&
+                  vm::test::runProgram({"mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", folder})
+                          .code == 0;
+    }
+    void fill() const {
+        vm::test::runProgram({"dd", "if=/dev/zero", "of=" + folder + "/filler", "bs=4k"});
+    }
+    ~FullDisk() {
+        if (mounted)
+            vm::test::runProgram({"umount", folder});
+    }
+};
+
+} // namespace
+
+TEST_CASE("a write that fails ends with exit 5 and the system's reason, whatever the output") {
+    const std::string script = vm::test::temporaryPath("short.chk");
+    vm::test::writeFile(script, "status\n");
+    const std::string frame =
+        "4E313030313030303101000000000100007856341200000000FFFFFFFF000001000A";
+    const std::string noSpace = "cannot write standard output: No space left on device";
+    const std::vector<std::vector<std::string>> commands{
+        at("{fixture}", {"status"}),
+        at("{fixture}", {"watch", "-i", "0.01", "-n", "3", "-f", "csv", "-q"}),
+        at("{fixture}", {"run", script}),
+        at("{closed}", {"status", "-f", "csv"}), // the header is written even so
+        {"decode", frame},
+        {"--help"},
+    };
+    for (const auto& args : commands) {
+        CAPTURE(args);
+        const Finished f = ctl(args, {}, stdoutTo("/dev/full"));
+        CAPTURE(f.err);
+        CHECK(f.code == 5);
+        CHECK(f.err.find(noSpace) != std::string::npos);
+    }
+
+    FullDisk disk;
+    if (!disk.mounted) {
+        MESSAGE("full-disk rows skipped: mounting a tmpfs needs root");
+        return;
+    }
+    const std::string report = disk.folder + "/report.xml";
+    vm::test::writeFile(report, "<testsuite tests=\"1\" failures=\"0\"/>"); // an earlier unit's
+    disk.fill();
+    // A report larger than the page the earlier one frees.
+    std::string steps;
+    for (int i = 0; i < 100; ++i)
+        steps += "status\n";
+    vm::test::writeFile(script, steps);
+    const std::vector<Row> table{
+        {at("{fixture}", {"watch", "-i", "0", "-n", "100000", "-f", "csv", "-q", "--vcd",
+                          disk.folder + "/trace.vcd"}),
+         5, "*", "cannot write " + disk.folder + "/trace.vcd: No space left on device"},
+        {at("{fixture}", {"run", script, "--junit", report}), 5, "ok 1 - status",
+         "cannot write " + report + ": No space left on device"},
+    };
+    for (const Row& row : table)
+        check(row);
+    // The earlier unit's pass is gone rather than standing for this unit.
+    CHECK(vm::test::readFile(report).empty());
+    const Finished csv = ctl(at("{fixture}", {"watch", "-i", "0", "-n", "100000", "-f", "csv"}), {},
+                             stdoutTo(disk.folder + "/watch.csv"));
+    CHECK(csv.code == 5);
+    CHECK(csv.err.find(noSpace) != std::string::npos);
+    CHECK(csv.err.find(" replies (0 invalid)") != std::string::npos); // and its summary
+}
+
+TEST_CASE("the JUnit report is whole on every ending, and CI readers accept it and the TAP") {
+    const std::string passing = vm::test::temporaryPath("pass.chk");
+    vm::test::writeFile(passing, "set 1 1\nexpect DI0 == 1 within 50ms\nset 1 0\n");
+    const std::string failing = vm::test::temporaryPath("fail.chk");
+    vm::test::writeFile(failing, "set 2 0\nexpect DI3 == 1\n");
+    const std::string waiting = vm::test::temporaryPath("wait.chk");
+    vm::test::writeFile(waiting, "status\nwait 20s\nstatus\nstatus\n");
+    struct Ending {
+        std::string name;
+        std::vector<std::string> args;
+        std::vector<std::string> prefix;
+        int code;
+        std::string report; // what the report holds
+        std::string prove;  // what prove says
+    };
+    const std::vector<Ending> endings{
+        {"pass",
+         at("{fixture}", {"run", passing}),
+         {},
+         0,
+         "failures=\"0\" errors=\"0\"",
+         "Result: PASS"},
+        {"fail",
+         at("{fixture}", {"run", failing}),
+         {},
+         1,
+         "<failure message=\"DI3 was 0\" type=\"check\">",
+         "Failed test:  2"},
+        {"timeout",
+         at("{silent}", {"-t", "100", "run", failing}),
+         {},
+         4,
+         "<error message=\"no reply within 100 ms\" type=\"timeout\">",
+         "Result: FAIL"},
+        {"refused",
+         at("{closed}", {"run", passing}),
+         {},
+         3,
+         "<error message=\"cannot connect to 127.0.0.1:",
+         "Bailout called"},
+        {"SIGTERM", at("{fixture}", {"run", waiting}), endedBy("TERM", "2"), 4,
+         "message=\"interrupted; steps 3 to 4 not run\" type=\"bail-out\"", "Bailout called"},
+        {"SIGINT", at("{fixture}", {"run", waiting}), endedBy("INT", "2"), 4,
+         "Bail out! interrupted", "Bailout called"},
+    };
+    const bool wine = std::getenv("VM3870CTL") != nullptr;
+    for (const Ending& ending : endings) {
+        CAPTURE(ending.name);
+        if (wine && ending.name == "SIGTERM")
+            continue; // Wine ends its process on SIGTERM without a word to it
+        const std::string report = vm::test::temporaryPath("report.xml");
+        vm::test::writeFile(report, "stale"); // an earlier unit's report
+        std::vector<std::string> args = ending.args;
+        args.insert(args.end(), {"--junit", report});
+        const Finished f = ctl(args, {}, ending.prefix);
+        CAPTURE(f.out);
+        CAPTURE(f.err);
+        CHECK(f.code == ending.code);
+        const std::string xml = vm::test::readFile(report);
+        CAPTURE(xml);
+        CHECK(xml.find(ending.report) != std::string::npos);
+        CHECK(xml.find("<property name=\"port\" value=\"") != std::string::npos);
+        CHECK(validJunit(report));
+        const Finished proved = prove(f.out);
+        CAPTURE(proved.out);
+        CHECK((proved.code == 0) == (ending.code == 0));
+        CHECK(proved.out.find(ending.prove) != std::string::npos);
+        // Nothing is left beside the report.
+        const std::string folder = report.substr(0, report.rfind('/'));
+        CHECK(vm::test::runProgram({"ls", folder}).out == "report.xml\n");
+    }
+    // The script is never the report.
+    check({at("{fixture}", {"run", passing, "--junit", passing}), 2, "", "is the script itself"});
+    CHECK(vm::test::readFile(passing).starts_with("set 1 1\n"));
+}
+
+TEST_CASE("a watch ended by a signal sums up, and its trace is on disk as it goes") {
+    const std::string vcd = vm::test::temporaryPath("ended.vcd");
+    const bool wine = std::getenv("VM3870CTL") != nullptr;
+    for (const std::string signal : {"TERM", "HUP", "INT"}) {
+        CAPTURE(signal);
+        if (wine && signal != "INT") {
+            MESSAGE("SIGTERM and SIGHUP rows skipped under Wine: it ends the process unasked");
+            continue;
+        }
+        const Finished f =
+            ctl(at("{toggling}", {"watch", "-i", "0.01", "-f", "json", "--vcd", vcd}), {},
+                endedBy(signal, "1.5"));
+        CHECK(f.code == 0);
+        const auto lines = jsonLines(f.out);
+        REQUIRE(lines.size() > 10);
+        CHECK(lines.back()["type"] == "summary");
+        CHECK(lines.back()["summary"]["replies"] == lines.size() - 1);
+        CHECK(vm::test::runProgram({"/usr/bin/vcd2fst", vcd, vcd + ".fst"}).code == 0);
+    }
+
+    // Killed outright: the trace holds all but the last second of what stdout shows.
+    const Finished killed =
+        ctl(at("{toggling}", {"watch", "-i", "0.01", "-f", "csv", "--vcd", vcd}), {},
+            endedBy("KILL", "2.5"));
+    std::vector<std::string> rows;
+    std::istringstream in(killed.out);
+    for (std::string line; std::getline(in, line);)
+        rows.push_back(line);
+    REQUIRE(rows.size() > 3);
+    const auto seconds = [](const std::string& row) { // SS.mmm of the ISO time
+        return std::stod(row.substr(17, 6));
+    };
+    const double shown = std::fmod(seconds(rows.back()) - seconds(rows[1]) + 60.0, 60.0);
+    const std::string trace = vm::test::readFile(vcd);
+    const std::size_t last = trace.rfind("\n#");
+    REQUIRE(last != std::string::npos);
+    const double traced = std::stod(trace.substr(last + 2)) / 1e6;
+    CAPTURE(shown);
+    CAPTURE(traced);
+    CHECK(traced > shown - 1.3);
+}
+
+TEST_CASE("records keep their shape: csv header always, json keys always, singular counts") {
+    const Finished none = ctl(at("{silent}", {"-t", "100", "status", "-f", "csv"}));
+    CHECK(none.code == 4);
+    CHECK(none.out.starts_with("time,length,hex,di0,"));
+    const Finished appended = ctl(at("{fixture}", {"status", "-f", "csv", "--no-header"}));
+    CHECK(appended.code == 0);
+    CHECK(std::count(appended.out.begin(), appended.out.end(), '\n') == 1);
+    CHECK_FALSE(appended.out.starts_with("time,"));
+
+    const Finished json = ctl(at("{garbage}", {"watch", "-i", "0.01", "-n", "2", "-f", "json"}));
+    const auto lines = jsonLines(json.out);
+    REQUIRE(lines.size() == 3);
+    for (const auto& line : lines)
+        CHECK(line.size() == lines[0].size());
+    CHECK(lines[0]["type"] == "error");
+    CHECK(lines[0]["di"].is_null());
+    CHECK(lines[2]["type"] == "summary");
+    check({{"decode", "4E"}, 1, "not a status frame: 1 byte (", ""});
+    check({at("{fixture}", {"watch", "-n", "1"}), 0, "*", "1 request, 1 reply (0 invalid)"});
 }

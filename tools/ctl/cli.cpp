@@ -13,7 +13,6 @@ namespace vm::ctl {
 
 namespace {
 
-constexpr const char* kVersion = "vm3870ctl 2.0.0";
 // The longest interval the window's repeat accepts, in seconds; the same bound here.
 constexpr double kMaxIntervalSeconds = 2147483.647;
 
@@ -40,6 +39,7 @@ Exit codes:
   3  could not connect (refused, unreachable, unknown host, connect timeout)
   4  connection lost, or no reply within the timeout (also when --reconnect
      regained the connection)
+  5  an output could not be written whole (stdout, --vcd, --junit: disk full, closed pipe)
 ping: 0 every probe answered, 4 a probe had no answer within 2700 ms,
   3 a probe could not be sent (unknown host, ICMP not permitted))";
 
@@ -155,6 +155,9 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
         ->check(CLI::IsMember({"text", "json", "csv"}))
         ->type_name("F");
     app.add_flag("-q,--quiet", inv.quiet, "No summary or progress on stderr");
+    bool noHeader = false;
+    app.add_flag("--no-header", noHeader,
+                 "csv: leave out the header line (to append to an existing file)");
 
     CLI::App* status = app.add_subcommand("status", "Send NREQ, print the decoded reply");
     CLI::App* set =
@@ -249,6 +252,7 @@ Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings&
 
     inv.format = format == "json" ? Format::Json : format == "csv" ? Format::Csv : Format::Text;
     inv.timeout = std::chrono::milliseconds(timeoutMs);
+    inv.header = !noHeader;
     inv.channel = ch.empty() ? 0 : ch[0];
     inv.value = value.empty() ? 0 : value[0];
     inv.poll = std::chrono::milliseconds(pollMs);

@@ -18,8 +18,10 @@ enum Exit : int {
     kExitUsage = 2,       // usage or script syntax error, said before anything is sent
     kExitConnect = 3,     // could not connect
     kExitLost = 4,        // connection lost, or no reply within the timeout
+    kExitWrite = 5,       // an output (stdout, --vcd, --junit) could not be written whole
 };
 
+inline constexpr const char* kVersion = "vm3870ctl 2.0.0";
 inline constexpr std::string_view kDefaultHost = "192.168.1.110";
 inline constexpr std::uint16_t kDefaultPort = 4000;
 
@@ -33,6 +35,7 @@ struct Invocation {
     std::chrono::milliseconds timeout{1000};
     std::size_t frameLength = 0; // 33, 34 or 57; 0: learned from the first reply
     Format format = Format::Text;
+    bool header = true; // csv: the header line first (--no-header leaves it out)
     bool quiet = false;
 
     char channel = 0; // set, reset
@@ -49,6 +52,9 @@ struct Invocation {
 
     std::string script; // run
     std::string junitFile;
+    // NAME=VALUE pairs of the run (a unit's serial number), in the order given: TAP, the
+    // JUnit properties and the verdict show them.
+    std::vector<std::pair<std::string, std::string>> vars;
     std::chrono::milliseconds poll{10};
 
     std::string settingsFile; // where the window's settings were looked for

@@ -189,28 +189,33 @@ std::string setFault(const Record& reply, char channel, char value) {
 }
 
 int runExchange(const Invocation& inv) {
+    // A csv header even when no reply comes: the table says what its columns are.
+    Emitter out(inv.format, inv.header);
+    const auto finish = [&out](int code) {
+        out.flush();
+        return exitAfterOutput(code);
+    };
     Link link;
     Session session(link, inv);
     if (!session.connect())
-        return kExitConnect;
+        return finish(kExitConnect);
     Session::Exchange ex = session.exchange(requestFrame(inv.command, inv.channel, inv.value));
     switch (ex.outcome) {
     case Link::Wait::Arrival:
         break;
     case Link::Wait::Deadline:
         say(ex.record.error);
-        return kExitLost;
+        return finish(kExitLost);
     case Link::Wait::Lost:
         say("connection lost: " + ex.problem);
-        return kExitLost;
+        return finish(kExitLost);
     case Link::Wait::Interrupted:
-        return kExitLost;
+        return finish(kExitLost);
     }
     if (inv.command == Command::Set && ex.record.ok())
         ex.record.error = setFault(ex.record, inv.channel, inv.value);
-    Emitter out(inv.format);
     out.record(ex.record);
-    return ex.record.ok() ? kExitOk : kExitCheckFailed;
+    return finish(ex.record.ok() ? kExitOk : kExitCheckFailed);
 }
 
 } // namespace vm::ctl

@@ -104,7 +104,7 @@ InputLine readInputLine(std::string_view line) {
 }
 
 int runDecode(const Invocation& inv) {
-    Decoder decoder{Emitter(inv.format), kExitOk, 0, inv.quiet};
+    Decoder decoder{Emitter(inv.format, inv.header), kExitOk, 0, inv.quiet};
     if (!inv.hex.empty()) {
         // Arguments that each hold a frame are one arrival each; arguments of single bytes
         // ("4E 31 30 ...") make one arrival together.
@@ -127,7 +127,8 @@ int runDecode(const Invocation& inv) {
         }
         for (auto& bytes : arguments)
             decoder.arrival(std::move(bytes), {});
-        return decoder.code;
+        decoder.out.flush();
+        return exitAfterOutput(decoder.code);
     }
 
     std::FILE* input = stdin;
@@ -145,7 +146,8 @@ int runDecode(const Invocation& inv) {
     std::vector<char> chunk(1 << 20);
     std::string carry;
     std::size_t n = 0;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), input)) > 0) {
+    // Reading stops once the output has failed: the rest would go nowhere.
+    while (!decoder.out.failed() && (n = std::fread(chunk.data(), 1, chunk.size(), input)) > 0) {
         std::string_view data(chunk.data(), n);
         if (!carry.empty()) {
             const std::size_t end = data.find('\n');
@@ -167,7 +169,8 @@ int runDecode(const Invocation& inv) {
     }
     if (!carry.empty())
         decoder.line(carry);
-    return decoder.code;
+    decoder.out.flush();
+    return exitAfterOutput(decoder.code);
 }
 
 } // namespace vm::ctl

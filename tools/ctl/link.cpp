@@ -4,6 +4,10 @@
 
 #include <csignal>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace vm::ctl {
 
 namespace {
@@ -12,14 +16,61 @@ constexpr std::size_t kReadSize = 64 * 1024;
 
 Link::Link()
     : socket_(io_)
-    , signals_(io_, SIGINT, SIGTERM)
+    , signals_(io_)
     , timer_(io_)
     , buffer_(kReadSize) {
+    for (const int signal : kEndingSignals)
+        signals_.add(signal);
     signals_.async_wait([this](const std::error_code& ec, int) {
         if (!ec)
             interrupted_ = true;
     });
 }
+
+Link::~Link() {
+    if (!interrupted_)
+        return;
+    std::error_code ignored;
+    signals_.clear(ignored);
+    for (const int signal : kEndingSignals)
+        std::signal(signal, SIG_IGN);
+}
+
+#ifdef _WIN32
+namespace {
+
+HANDLE ended = nullptr;
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    switch (event) {
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // The process ends when this returns: first let the command end as on Ctrl+Break
+        // and write what it has (the system allows some seconds).
+        std::raise(SIGBREAK);
+        WaitForSingleObject(ended, 30000);
+        return TRUE;
+    default:
+        return FALSE; // Ctrl+C and Ctrl+Break: the C runtime raises SIGINT and SIGBREAK
+    }
+}
+
+} // namespace
+
+void handleConsoleEndings() {
+    ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void programEnded() {
+    if (ended)
+        SetEvent(ended);
+}
+#else
+void handleConsoleEndings() {}
+void programEnded() {}
+#endif
 
 // The deadline is a timer of the event loop, which keeps microseconds, where a timed run of
 // the loop would round its wait to whole milliseconds and miss 1 ms slots.

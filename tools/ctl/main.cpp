@@ -4,6 +4,7 @@
 #include "ctl/cli.h"
 #include "ctl/commands.h"
 #include "ctl/native.h"
+#include "ctl/output.h"
 #include "probe/privilege.h"
 
 #include <cstdio>
@@ -25,28 +26,35 @@ int run(int argc, const char* const* argv) {
     std::fputs(parsed.out.c_str(), stdout);
     std::fputs(parsed.err.c_str(), stderr);
     if (!parsed.invocation)
-        return parsed.exitCode;
+        return exitAfterOutput(parsed.exitCode); // --help > /dev/full is no success either
     const Invocation& inv = *parsed.invocation;
-    switch (inv.command) {
-    case Command::Status:
-    case Command::Set:
-    case Command::Reset:
-        return runExchange(inv);
-    case Command::Watch:
-        return runWatch(inv);
-    case Command::Decode:
-        return runDecode(inv);
-    case Command::Ping:
-        return runPing(inv);
-    case Command::Settings:
-        std::printf("host %s\nport %u\ninterval %.3f\nsettings %s\n", inv.host.c_str(),
-                    unsigned(inv.port), double(inv.interval.count()) / 1e6,
-                    inv.settingsFile.empty() ? "not found" : inv.settingsFile.c_str());
-        return kExitOk;
-    case Command::Run:
-        break;
-    }
-    return runScript(inv);
+    handleConsoleEndings();
+    const int code = [&inv] {
+        switch (inv.command) {
+        case Command::Status:
+        case Command::Set:
+        case Command::Reset:
+            return runExchange(inv);
+        case Command::Watch:
+            return runWatch(inv);
+        case Command::Decode:
+            return runDecode(inv);
+        case Command::Ping:
+            return runPing(inv);
+        case Command::Settings:
+            std::printf("host %s\nport %u\ninterval %.3f\nsettings %s\n", inv.host.c_str(),
+                        unsigned(inv.port), double(inv.interval.count()) / 1e6,
+                        inv.settingsFile.empty() ? "not found" : inv.settingsFile.c_str());
+            return exitAfterOutput(kExitOk);
+        case Command::Run:
+            break;
+        }
+        return runScript(inv);
+    }();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    programEnded();
+    return code;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // vm3870ctl ping: the window's ping test from the command line, with the same probe and the
 // same line per probe, one probe a second.
 #include "ctl/commands.h"
+#include "ctl/output.h"
 
 #include "probe/probe.h"
 
@@ -88,10 +89,11 @@ std::string pingRecord(const ProbeResult& probe, const std::string& time, Format
 
 int runPing(const Invocation& inv) {
     stopAsked = false;
-    std::signal(SIGINT, askStop);
-    std::signal(SIGTERM, askStop);
-    if (inv.format == Format::Csv)
-        std::fputs("time,result,address,bytes,time_ms,ttl\n", stdout);
+    for (const int signal : kEndingSignals)
+        std::signal(signal, askStop);
+    Sink& out = standardOutput();
+    if (inv.format == Format::Csv && inv.header)
+        out.write("time,result,address,bytes,time_ms,ttl\n");
 
     std::uint64_t probes = 0, replies = 0, unanswered = 0, notSent = 0;
     for (;;) {
@@ -105,8 +107,9 @@ int runPing(const Invocation& inv) {
             ++unanswered;
         else
             ++notSent;
-        std::fputs(pingRecord(probe, time, inv.format).c_str(), stdout);
-        std::fflush(stdout);
+        out.write(pingRecord(probe, time, inv.format));
+        if (!out.flush())
+            break;
         if (inv.count && probes >= *inv.count)
             break;
         // The next probe one interval after this one started, or at once after a long one.
@@ -119,17 +122,17 @@ int runPing(const Invocation& inv) {
                                              {"replies", replies},
                                              {"no_answer", unanswered},
                                              {"not_sent", notSent}};
-        std::fputs((nlohmann::ordered_json{{"summary", summary}}.dump() + "\n").c_str(), stdout);
+        out.write(nlohmann::ordered_json{{"summary", summary}}.dump() + "\n");
     } else if (!inv.quiet) {
         const auto n = [](std::uint64_t value) { return std::to_string(value); };
-        std::fputs((n(probes) + " probes, " + n(replies) + " replies, " + n(unanswered) +
-                    " without an answer, " + n(notSent) + " not sent\n")
+        std::fputs((counted(probes, "probe") + ", " + counted(replies, "reply", "replies") + ", " +
+                    n(unanswered) + " without an answer, " + n(notSent) + " not sent\n")
                        .c_str(),
                    stderr);
     }
     if (notSent > 0)
-        return kExitConnect;
-    return unanswered > 0 ? kExitLost : kExitOk;
+        return exitAfterOutput(kExitConnect);
+    return exitAfterOutput(unanswered > 0 ? kExitLost : kExitOk);
 }
 
 } // namespace vm::ctl

@@ -49,33 +49,53 @@ std::string visible(char c) {
     return vm::statusCharText(static_cast<std::uint8_t>(c));
 }
 
+// Keys after `type` in every JSON record, in order; a record leaves out none of them.
+constexpr std::string_view kJsonKeys[] = {"time",   "length",   "hex",      "di",
+                                          "do",     "counters", "checksum", "gaps",
+                                          "rtt_ms", "late",     "error",    "summary"};
+
+std::string numbers(const auto& values) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < values.size(); ++i)
+        out += (i ? "," : "") + std::to_string(values[i]);
+    return out + "]";
+}
+
+// A JSON record from the values of its keys (JSON text; absent ones are null).
+std::string jsonRecord(std::string_view type,
+                       const std::vector<std::pair<std::string_view, std::string>>& values) {
+    std::string out = "{\"type\":\"" + std::string(type) + "\"";
+    for (const std::string_view key : kJsonKeys) {
+        std::string value = "null";
+        for (const auto& [name, text] : values)
+            if (name == key)
+                value = text;
+        out += ",\"" + std::string(key) + "\":" + value;
+    }
+    return out + "}\n";
+}
+
 std::string json(const Record& r) {
-    std::string out = "{\"time\":";
-    out += r.time.empty() ? "null" : "\"" + r.time + "\"";
-    out += ",\"length\":" + std::to_string(r.bytes.size());
-    out += ",\"hex\":\"" + hexUpper(r.bytes) + "\"";
-    if (!r.ok())
-        out += ",\"error\":" + jsonString(recordError(r));
+    std::vector<std::pair<std::string_view, std::string>> values{
+        {"length", std::to_string(r.bytes.size())}, {"hex", "\"" + hexUpper(r.bytes) + "\""}};
+    if (!r.time.empty())
+        values.emplace_back("time", "\"" + r.time + "\"");
     if (r.fields) {
         const Fields& f = *r.fields;
-        out += ",\"di\":" + jsonString(f.inputs) + ",\"do\":" + jsonString(f.outputs);
-        out += ",\"counters\":[";
-        for (std::size_t i = 0; i < f.counters.size(); ++i)
-            out += (i ? "," : "") + std::to_string(f.counters[i]);
-        out += "],\"checksum\":" + (f.checksum ? std::to_string(*f.checksum) : "null");
-        out += ",\"gaps\":";
-        if (f.gaps) {
-            out += "[";
-            for (std::size_t i = 0; i < f.gaps->size(); ++i)
-                out += (i ? "," : "") + std::to_string((*f.gaps)[i]);
-            out += "]";
-        } else {
-            out += "null";
-        }
+        values.emplace_back("di", jsonString(f.inputs));
+        values.emplace_back("do", jsonString(f.outputs));
+        values.emplace_back("counters", numbers(f.counters));
+        if (f.checksum)
+            values.emplace_back("checksum", std::to_string(*f.checksum));
+        if (f.gaps)
+            values.emplace_back("gaps", numbers(*f.gaps));
     }
-    out += ",\"rtt_ms\":" + (r.rttMs ? number(*r.rttMs) : "null");
-    out += ",\"late\":" + std::to_string(r.late);
-    return out + "}\n";
+    if (r.rttMs)
+        values.emplace_back("rtt_ms", number(*r.rttMs));
+    values.emplace_back("late", std::to_string(r.late));
+    if (isError(r))
+        values.emplace_back("error", jsonString(recordError(r)));
+    return jsonRecord(isError(r) ? "error" : "reply", values);
 }
 
 std::string csv(const Record& r) {
@@ -95,7 +115,7 @@ std::string csv(const Record& r) {
         out += std::string(kInputs + kOutputs + kCounters + 1 + kCounters, ',');
     }
     out += "," + (r.rttMs ? number(*r.rttMs) : std::string());
-    out += "," + (r.ok() ? std::string() : csvField(recordError(r)));
+    out += "," + csvField(recordError(r));
     return out + "," + std::to_string(r.late) + "\n";
 }
 
@@ -135,19 +155,26 @@ std::string text(const Record& r) {
     if (r.rttMs)
         out += "  rtt " + number(*r.rttMs) + " ms";
     if (r.late > 0)
-        out += "  (" + std::to_string(r.late) + " late " + (r.late == 1 ? "reply" : "replies") +
-               " dropped before)";
+        out += "  (" + counted(r.late, "late reply", "late replies") + " dropped before)";
     return out + "\n";
 }
 
 std::string lengthFault(std::size_t length) {
-    return "not a status frame: " + std::to_string(length) + " bytes (33, 34 or 57 expected)";
+    return "not a status frame: " + counted(length, "byte") + " (33, 34 or 57 expected)";
 }
 
 } // namespace
 
+bool isError(const Record& record) {
+    return !record.fields || !record.error.empty();
+}
+
 std::string recordError(const Record& record) {
-    return record.error.empty() ? lengthFault(record.bytes.size()) : record.error;
+    if (!record.error.empty())
+        return record.error;
+    if (record.fields)
+        return {};
+    return lengthFault(record.bytes.size());
 }
 
 std::string frameFault(const std::vector<std::uint8_t>& bytes) {
@@ -162,6 +189,18 @@ std::string frameFault(const std::vector<std::uint8_t>& bytes) {
                    hexUpper({sum});
     }
     return {};
+}
+
+std::string counted(std::uint64_t count, std::string_view singular, std::string_view plural) {
+    if (count == 1)
+        return "1 " + std::string(singular);
+    return std::to_string(count) + " " +
+           (plural.empty() ? std::string(singular) + "s" : std::string(plural));
+}
+
+std::string jsonSummaryRecord(std::string_view time, std::string_view summary) {
+    return jsonRecord(
+        "summary", {{"time", "\"" + std::string(time) + "\""}, {"summary", std::string(summary)}});
 }
 
 std::string formatRecord(const Record& record, Format format) {

@@ -38,6 +38,9 @@ struct Record {
     bool ok() const { return fields && error.empty(); }
 };
 
+// Whether the record is an error (not ok: a reply that is not a status frame, one that failed
+// a check, or a request that got none).
+bool isError(const Record& record);
 // Why a record is not ok: its error, or for bytes of another length, that they are not a
 // status frame.
 std::string recordError(const Record& record);
@@ -46,12 +49,18 @@ std::string recordError(const Record& record);
 // checksum of a 34-byte frame), or empty.
 std::string frameFault(const std::vector<std::uint8_t>& bytes);
 
+// "1 byte", "34 bytes"; "1 reply", "2 replies" with the plural given.
+std::string counted(std::uint64_t count, std::string_view singular, std::string_view plural = {});
+
 enum class Format { Text, Json, Csv };
 
 // One record as a line (with its line break) in the chosen format; the csv header once
-// before the first row.
+// before the first row. Every JSON record, summaries included, carries the same keys (null
+// where not known), with `type` one of reply, error, summary.
 std::string formatRecord(const Record& record, Format format);
 std::string csvHeader();
+// The JSON record of a summary: `summary` holds the object given (JSON text).
+std::string jsonSummaryRecord(std::string_view time, std::string_view summary);
 
 // "2026-12-07T10:00:04.123Z".
 std::string isoTime(std::chrono::system_clock::time_point time);

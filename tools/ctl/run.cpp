@@ -9,6 +9,7 @@
 #include "protocol/decoder.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -64,66 +65,109 @@ Value valueOf(const Field& field, const Record& r) {
 
 class Runner {
 public:
-    explicit Runner(const Invocation& inv)
-        : inv_(inv) {}
+    Runner(const Invocation& inv, ReportFile* junit)
+        : inv_(inv)
+        , junit_(junit) {}
 
-    // Runs every step; the exit code.
+    // Runs every step, then writes the report; the exit code.
     int run(const Script& script, const std::string& name) {
-        std::fputs(tapHeader(static_cast<int>(script.steps.size())).c_str(), stdout);
-        if (!session_.connect()) {
-            std::printf("Bail out! cannot connect to %s:%u\n", inv_.host.c_str(), inv_.port);
+        report_.suite = name;
+        report_.timestamp = junitTimestamp(std::chrono::system_clock::now());
+        report_.hostname = hostName();
+        report_.properties = {
+            {"host", inv_.host}, {"port", std::to_string(inv_.port)}, {"version", kVersion}};
+        report_.properties.insert(report_.properties.end(), inv_.vars.begin(), inv_.vars.end());
+        tap(tapHeader(static_cast<int>(script.steps.size())));
+        return finish(carryOutAll(script), script);
+    }
+
+private:
+    void tap(const std::string& text) {
+        report_.output += text;
+        standardOutput().write(text);
+        standardOutput().flush();
+    }
+
+    void bailOut(const std::string& reason) {
+        report_.bailOut = reason;
+        tap("Bail out! " + reason + "\n");
+    }
+
+    int carryOutAll(const Script& script) {
+        if (const auto problem = session_.reconnect(inv_.timeout)) {
+            if (link_.interrupted()) {
+                bailOut("interrupted");
+                return kExitLost;
+            }
+            say("cannot connect to " + inv_.host + ":" + std::to_string(inv_.port) + ": " +
+                *problem);
+            bailOut("cannot connect to " + inv_.host + ":" + std::to_string(inv_.port) + ": " +
+                    *problem);
             return kExitConnect;
         }
         for (const Step& step : script.steps) {
-            if (link_.interrupted())
+            if (link_.interrupted() || standardOutput().failed())
                 break;
             if (!link_.isOpen() && needsLink(step)) {
                 const std::string why = link_.lostReason();
                 if (const auto problem = session_.reconnect(inv_.timeout)) {
-                    std::printf("Bail out! connection lost and not regained: %s\n",
-                                problem->c_str());
                     noAnswer_ = true;
+                    if (!link_.interrupted())
+                        bailOut("connection lost and not regained: " + *problem);
                     break;
                 }
                 note("reconnected after the connection was lost (" + why + ")");
             }
             const Clock::time_point start = Clock::now();
+            fault_.clear();
             StepResult result = carryOut(step);
-            result.number = static_cast<int>(results_.size()) + 1;
+            if (!result.ok && !fault_.empty()) {
+                result.type = fault_;
+                result.error = fault_ != "reply"; // no answer to judge
+            }
+            result.number = static_cast<int>(report_.results.size()) + 1;
             result.text = step.text;
             result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
             failed_ = failed_ || !result.ok;
-            std::fputs(tapLine(result).c_str(), stdout);
-            std::fflush(stdout);
-            results_.push_back(std::move(result));
+            tap(tapLine(result));
+            report_.results.push_back(std::move(result));
         }
         if (session_.late() > 0)
             note(lateText(session_.late()) + " in all, each dropped, none taken as an answer");
-        if (!inv_.junitFile.empty()) {
-            std::ofstream junit(pathOf(inv_.junitFile), std::ios::binary | std::ios::trunc);
-            junit << junitXml(name, results_, isoTime(std::chrono::system_clock::now()));
-            if (!junit) {
-                say("cannot write " + inv_.junitFile);
-                return kExitUsage;
-            }
+        const std::size_t done = report_.results.size();
+        if (link_.interrupted()) {
+            std::string reason = "interrupted";
+            if (done < script.steps.size())
+                reason += done + 1 == script.steps.size()
+                              ? "; step " + std::to_string(done + 1) + " not run"
+                              : "; steps " + std::to_string(done + 1) + " to " +
+                                    std::to_string(script.steps.size()) + " not run";
+            bailOut(reason);
         }
-        if (noAnswer_ || link_.interrupted() || results_.size() < script.steps.size())
+        if (noAnswer_ || link_.interrupted() || done < script.steps.size())
             return kExitLost;
         return failed_ ? kExitCheckFailed : kExitOk;
+    }
+
+    // The report on every ending; a report that could not be written outweighs the rest.
+    int finish(int code, const Script&) {
+        if (junit_ && !junit_->commit(junitXml(report_))) {
+            say(junit_->problem());
+            return exitAfterOutput(kExitWrite);
+        }
+        return exitAfterOutput(code);
     }
 
 private:
     static bool needsLink(const Step& step) { return step.kind != Step::Kind::Wait; }
 
     // A TAP comment line.
-    static void note(const std::string& text) {
-        std::printf("# %s\n", text.c_str());
-        std::fflush(stdout);
-    }
+    void note(const std::string& text) { tap("# " + text + "\n"); }
 
     // Sends a request and keeps its reply as the last one; nothing, or why it failed.
     std::optional<std::string> request(const std::vector<std::uint8_t>& frame) {
         lastSilent_ = false;
+        fault_.clear();
         last_.reset();
         const Session::Exchange ex = session_.exchange(frame);
         if (ex.reopened)
@@ -134,18 +178,23 @@ private:
         switch (ex.outcome) {
         case Link::Wait::Arrival:
             last_ = ex.record;
-            if (!last_->ok())
+            if (!last_->ok()) {
+                fault_ = "reply";
                 return recordError(*last_);
+            }
             return std::nullopt;
         case Link::Wait::Deadline:
             noAnswer_ = lastSilent_ = true;
+            fault_ = "timeout";
             return ex.record.error;
         case Link::Wait::Lost:
             noAnswer_ = lastSilent_ = true;
+            fault_ = "lost";
             return "connection lost: " + ex.problem;
         case Link::Wait::Interrupted:
             break;
         }
+        fault_ = "interrupted";
         return std::string("interrupted");
     }
 
@@ -175,6 +224,8 @@ private:
             return outcome(request(requestFrame(Command::Reset, step.channel)));
         case Step::Kind::Wait:
             link_.sleepUntil(Clock::now() + step.duration);
+            if (link_.interrupted())
+                fault_ = "interrupted";
             return outcome(link_.interrupted() ? std::optional<std::string>("interrupted")
                                                : std::nullopt);
         case Step::Kind::Expect:
@@ -234,13 +285,15 @@ private:
     }
 
     const Invocation& inv_;
+    ReportFile* junit_;
     Link link_;
     Session session_{link_, inv_};
     std::optional<Record> last_;
-    std::vector<StepResult> results_;
+    RunReport report_;
     bool failed_ = false;
     bool noAnswer_ = false;   // some request had no answer: the run ends with exit 4
     bool lastSilent_ = false; // the latest request had none
+    std::string fault_;       // why the latest request failed: StepResult::type, or empty
 };
 
 } // namespace
@@ -258,12 +311,22 @@ int runScript(const Invocation& inv) {
         std::fprintf(stderr, "%s\n", error->message.c_str());
         return kExitUsage;
     }
-    // A report that cannot be written is said before anything is sent.
-    if (!inv.junitFile.empty() && !std::ofstream(pathOf(inv.junitFile), std::ios::app)) {
-        say("cannot write " + inv.junitFile);
-        return kExitUsage;
+    // A report that cannot be written, or one that would overwrite the script, is said
+    // before anything is sent.
+    std::optional<ReportFile> junit;
+    if (!inv.junitFile.empty()) {
+        std::error_code ignored;
+        if (std::filesystem::equivalent(inv.script, inv.junitFile, ignored)) {
+            say("--junit " + inv.junitFile + " is the script itself; give another file");
+            return kExitUsage;
+        }
+        junit.emplace(inv.junitFile);
+        if (!junit->ready()) {
+            say(junit->problem());
+            return kExitUsage;
+        }
     }
-    Runner runner(inv);
+    Runner runner(inv, junit ? &*junit : nullptr);
     return runner.run(std::get<Script>(parsed), inv.script);
 }
 

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 
 namespace vm::ctl {
 
@@ -23,6 +22,8 @@ using std::chrono::microseconds;
 // so that the watch is back within half a second of the module.
 constexpr auto kRetryEvery = std::chrono::milliseconds(250);
 constexpr auto kLongestRetryConnect = std::chrono::milliseconds(500);
+// A trace on disk is at most this far behind the watch.
+constexpr auto kVcdFlushEvery = std::chrono::seconds(1);
 
 // Requests a second between the first request and the last.
 double achievedRate(const WatchStats& s) {
@@ -62,10 +63,10 @@ std::uint64_t missedSlots(std::int64_t late, std::int64_t interval) {
 
 std::string summaryText(const WatchStats& s) {
     std::string text =
-        std::to_string(s.requests) + " requests, " + std::to_string(s.replies) + " replies (" +
-        std::to_string(s.invalid) + " invalid), " + std::to_string(s.timeouts) + " timeouts, " +
-        std::to_string(s.late) + " late, " + std::to_string(s.skipped) + " skipped slots, " +
-        std::to_string(s.reconnects) + " reconnects, " + std::to_string(s.outages) + " outages (" +
+        counted(s.requests, "request") + ", " + counted(s.replies, "reply", "replies") + " (" +
+        std::to_string(s.invalid) + " invalid), " + counted(s.timeouts, "timeout") + ", " +
+        std::to_string(s.late) + " late, " + counted(s.skipped, "skipped slot") + ", " +
+        counted(s.reconnects, "reconnect") + ", " + counted(s.outages, "outage") + " (" +
         std::to_string(s.disconnected) + " slots disconnected) in " + fixed(s.seconds, 3) + " s\n";
     if (const auto rtt = rttFigures(s.rttMs))
         text += "round trip ms: min " + fixed(rtt->min, 3) + ", median " + fixed(rtt->median, 3) +
@@ -100,31 +101,45 @@ std::string summaryJson(const WatchStats& s) {
         summary["rtt_ms"] = nullptr;
     summary["rate"] = rounded(achievedRate(s));
     summary["asked_rate"] = s.askedRate ? nlohmann::json(*s.askedRate) : nlohmann::json(nullptr);
-    return nlohmann::ordered_json{{"summary", summary}}.dump() + "\n";
+    return jsonSummaryRecord(isoTime(std::chrono::system_clock::now()), summary.dump());
 }
 
 int runWatch(const Invocation& inv) {
-    std::ofstream vcdFile;
+    // The outputs first, so that a watch that cannot connect still leaves a csv header and
+    // a dump that opens.
+    std::optional<Sink> vcdFile;
     std::optional<VcdWriter> vcd;
     if (!inv.vcdFile.empty()) {
-        vcdFile.open(pathOf(inv.vcdFile), std::ios::binary | std::ios::trunc);
-        if (!vcdFile) {
-            say("cannot write " + inv.vcdFile);
+        vcdFile.emplace(inv.vcdFile);
+        if (vcdFile->failed()) {
+            say(vcdFile->problem());
             return kExitUsage;
         }
+        vcd.emplace(*vcdFile, isoTime(std::chrono::system_clock::now()));
     }
+    Emitter out(inv.format, inv.header);
+    const Sink* vcdSink = vcdFile ? &*vcdFile : nullptr;
+    const auto outputFailed = [&] { return out.failed() || (vcdSink && vcdSink->failed()); };
+    // Before a wait: what was written so far is on its way to the disk, so that a hard kill
+    // loses at most the last second of the trace.
+    const auto flushAll = [&] {
+        out.flush();
+        if (vcdFile)
+            vcdFile->flush();
+    };
     Link link;
     Session session(link, inv);
-    if (!session.connect())
-        return kExitConnect;
-    if (vcdFile.is_open())
-        vcd.emplace(vcdFile, isoTime(std::chrono::system_clock::now()));
+    if (!session.connect()) {
+        out.flush();
+        if (vcdFile)
+            vcdFile->close();
+        return exitAfterOutput(kExitConnect, {vcdSink});
+    }
 
     WatchStats stats;
     const microseconds interval = inv.interval;
     if (interval.count() > 0)
         stats.askedRate = 1e6 / static_cast<double>(interval.count());
-    Emitter out(inv.format);
     // One record per slot, whatever came back.
     const auto emit = [&](const Record& r, bool disconnected) {
         ++stats.slots;
@@ -169,7 +184,8 @@ int runWatch(const Invocation& inv) {
                 fixed(std::chrono::duration<double>(Clock::now() - lostAt).count(), 3) + " s");
     };
 
-    while (!link.interrupted() && !lostForGood && !(inv.count && stats.slots >= *inv.count)) {
+    while (!link.interrupted() && !lostForGood && !outputFailed() &&
+           !(inv.count && stats.slots >= *inv.count)) {
         Clock::time_point now = Clock::now();
         if (now >= end)
             break;
@@ -184,7 +200,7 @@ int runWatch(const Invocation& inv) {
         }
         if (slot > now) {
             if (slot - now > std::chrono::milliseconds(20))
-                out.flush();
+                flushAll();
             if (slot >= end || link.sleepUntil(slot) == Link::Wait::Interrupted)
                 break;
         }
@@ -240,6 +256,8 @@ int runWatch(const Invocation& inv) {
         }
         slot += interval;
         out.flushIfDue(Clock::now());
+        if (vcdFile)
+            vcdFile->flushIfDue(kVcdFlushEvery);
         // Between slots, the module is looked for every quarter of a second.
         while (away && inv.reconnect && interval.count() > 0 && !link.interrupted()) {
             const Clock::time_point next = lastTry + kRetryEvery;
@@ -253,11 +271,18 @@ int runWatch(const Invocation& inv) {
     if (inv.format == Format::Json)
         out.text(summaryJson(stats));
     out.flush();
+    if (vcd) {
+        vcd->finish(Clock::now().time_since_epoch());
+        vcdFile->close();
+    }
     if (!inv.quiet && inv.format != Format::Json)
         std::fputs(summaryText(stats).c_str(), stderr);
+    int code = kExitOk;
     if (stats.outages > 0 || stats.timeouts > 0)
-        return kExitLost;
-    return stats.invalid > 0 ? kExitCheckFailed : kExitOk;
+        code = kExitLost;
+    else if (stats.invalid > 0)
+        code = kExitCheckFailed;
+    return exitAfterOutput(code, {vcdSink});
 }
 
 } // namespace vm::ctl
