@@ -114,7 +114,7 @@ TEST_CASE("check-script lines parse to steps or say what is wrong") {
 TEST_CASE("a script names the file and line of its first fault, or keeps each step's line") {
     const auto bad = parseScript("reset A\n\nset 1 1\nexpect DI0 == 1 within 50 ms\n", "fix.chk");
     REQUIRE(std::holds_alternative<ScriptError>(bad));
-    CHECK(std::get<ScriptError>(bad).message.starts_with("fix.chk:4: "));
+    CHECK(std::get<ScriptError>(bad).messages.at(0).starts_with("fix.chk:4: "));
 
     const auto good =
         parseScript("# fixture\r\nreset A\r\n\r\nwait 1s # settle\r\nstatus", "fix.chk");

@@ -13,10 +13,21 @@ Link::Link()
     , signals_(io_, SIGINT, SIGTERM)
     , timer_(io_)
     , buffer_(kReadSize) {
+    awaitSignal();
+}
+
+void Link::awaitSignal() {
     signals_.async_wait([this](const std::error_code& ec, int) {
         if (!ec)
             interrupted_ = true;
     });
+}
+
+void Link::resume() {
+    if (!interrupted_)
+        return;
+    interrupted_ = false;
+    awaitSignal();
 }
 
 // The deadline is a timer of the event loop, which keeps microseconds, where a timed run of

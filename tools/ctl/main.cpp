@@ -19,7 +19,7 @@ int main(int argc, char* argv[]) {
     // finer; the event loop's deadlines (watch's 1 ms slots) need 1 ms. Ends with the process.
     timeBeginPeriod(1);
 #endif
-    const Parsed parsed = parseCommandLine(argc, argv, readWindowSettings(), windowSettingsPath());
+    const Parsed parsed = parseCommandLine(argc, argv, readWindowSettings, windowSettingsPath());
     std::fputs(parsed.out.c_str(), stdout);
     std::fputs(parsed.err.c_str(), stderr);
     if (!parsed.invocation)
@@ -37,10 +37,7 @@ int main(int argc, char* argv[]) {
     case Command::Ping:
         return runPing(inv);
     case Command::Settings:
-        std::printf("host %s\nport %u\ninterval %.3f\nsettings %s\n", inv.host.c_str(),
-                    unsigned(inv.port), double(inv.interval.count()) / 1e6,
-                    inv.settingsFile.empty() ? "not found" : inv.settingsFile.c_str());
-        return kExitOk;
+        return kExitOk; // its lines were printed above
     case Command::Run:
         break;
     }

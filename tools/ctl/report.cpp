@@ -18,6 +18,36 @@ std::string tapHeader(int steps) {
     return "TAP version 13\n1.." + std::to_string(steps) + "\n";
 }
 
+std::string tapProperties(const Properties& properties) {
+    std::string lines;
+    for (const auto& [name, value] : properties)
+        lines += "# " + name + "=" + value + "\n";
+    return lines;
+}
+
+std::string verdictLine(const std::vector<StepResult>& results, std::size_t planned,
+                        const Properties& properties, std::string_view bailOut) {
+    std::string failed;
+    std::size_t notOk = 0;
+    for (const StepResult& r : results) {
+        if (r.ok)
+            continue;
+        failed += (notOk++ ? ", " : "") + std::to_string(r.number);
+    }
+    std::string line = notOk == 0 && bailOut.empty() ? "# PASS" : "# FAIL";
+    for (const auto& [name, value] : properties)
+        line += " " + name + "=" + value;
+    const std::string of = " of " + std::to_string(planned) + " steps";
+    if (!bailOut.empty())
+        line += ": bailed out after " + std::to_string(results.size()) + of + " (" +
+                std::string(bailOut) + ")";
+    else if (notOk == 0)
+        line += ": " + std::to_string(results.size()) + of + " ok";
+    else
+        line += ": " + std::to_string(notOk) + of + " not ok (" + failed + ")";
+    return line + "\n";
+}
+
 std::string tapLine(const StepResult& result) {
     std::string line =
         (result.ok ? "ok " : "not ok ") + std::to_string(result.number) + " - " + result.text;
@@ -57,7 +87,7 @@ std::string xmlEscaped(std::string_view text) {
 }
 
 std::string junitXml(std::string_view suite, const std::vector<StepResult>& results,
-                     std::string_view timestamp) {
+                     std::string_view timestamp, const Properties& properties) {
     int failures = 0;
     double total = 0;
     for (const StepResult& r : results) {
@@ -69,6 +99,13 @@ std::string junitXml(std::string_view suite, const std::vector<StepResult>& resu
     xml += "<testsuite name=\"" + name + "\" tests=\"" + std::to_string(results.size()) +
            "\" failures=\"" + std::to_string(failures) + "\" errors=\"0\" skipped=\"0\" time=\"" +
            seconds(total) + "\" timestamp=\"" + xmlEscaped(timestamp) + "\">\n";
+    if (!properties.empty()) {
+        xml += "  <properties>\n";
+        for (const auto& [key, value] : properties)
+            xml += "    <property name=\"" + xmlEscaped(key) + "\" value=\"" + xmlEscaped(value) +
+                   "\"/>\n";
+        xml += "  </properties>\n";
+    }
     for (const StepResult& r : results) {
         xml += "  <testcase classname=\"" + name + "\" name=\"" + std::to_string(r.number) + " - " +
                xmlEscaped(r.text) + "\" time=\"" + seconds(r.seconds) + "\"";

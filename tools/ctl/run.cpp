@@ -4,12 +4,13 @@
 #include "ctl/output.h"
 #include "ctl/report.h"
 #include "ctl/script.h"
+#include "ctl/textinput.h"
 
 #include "protocol/decoder.h"
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <span>
 
 namespace vm::ctl {
 
@@ -67,26 +68,70 @@ public:
     explicit Runner(const Invocation& inv)
         : inv_(inv) {}
 
-    // Runs every step; the exit code.
+    // Runs every step, the `finally` section whatever happened before it; the exit code.
     int run(const Script& script, const std::string& name) {
         std::fputs(tapHeader(static_cast<int>(script.steps.size())).c_str(), stdout);
-        if (!connectOrSay(link_, inv_)) {
-            std::printf("Bail out! cannot connect to %s:%u\n", inv_.host.c_str(), inv_.port);
-            return kExitConnect;
+        std::fputs(tapProperties(inv_.vars).c_str(), stdout);
+        const std::span<const Step> all(script.steps);
+        std::string bailOut;
+        bool connected = connectOrSay(link_, inv_);
+        if (!connected)
+            bailOut = "cannot connect to " + inv_.host + ":" + std::to_string(inv_.port);
+        else
+            bailOut = steps(all.first(script.cleanupFrom), false);
+        const bool interrupted = link_.interrupted();
+        if (script.cleanupFrom < all.size()) {
+            link_.resume(); // the outputs are left safe after Ctrl+C too
+            const std::string cleanupEnd = steps(all.subspan(script.cleanupFrom), true);
+            if (bailOut.empty())
+                bailOut = cleanupEnd;
         }
-        for (const Step& step : script.steps) {
+        if (!bailOut.empty())
+            std::printf("Bail out! %s\n", bailOut.c_str());
+        std::fputs(verdictLine(results_, all.size(), inv_.vars, bailOut).c_str(), stdout);
+        std::fflush(stdout);
+        if (!inv_.junitFile.empty()) {
+            std::ofstream junit(inv_.junitFile, std::ios::binary | std::ios::trunc);
+            junit << junitXml(name, results_, isoTime(std::chrono::system_clock::now()), inv_.vars);
+            if (!junit) {
+                say("cannot write " + inv_.junitFile);
+                return kExitUsage;
+            }
+        }
+        if (!connected)
+            return kExitConnect;
+        if (noAnswer_ || interrupted || link_.interrupted() || results_.size() < all.size())
+            return kExitLost;
+        return failed_ ? kExitCheckFailed : kExitOk;
+    }
+
+private:
+    static bool needsLink(const Step& step) { return step.kind != Step::Kind::Wait; }
+
+    // Carries out steps in order, one TAP line each. The main steps stop at Ctrl+C or at a
+    // connection that cannot be regained (the reason, for "Bail out!"); the `finally` steps
+    // all run, each reported not ok when there is no connection for it.
+    std::string steps(std::span<const Step> steps, bool cleanup) {
+        std::optional<std::string> unreachable; // why the `finally` steps have no connection
+        for (const Step& step : steps) {
             if (link_.interrupted())
-                break;
-            if (!link_.isOpen() && needsLink(step)) {
+                return "interrupted";
+            const Clock::time_point start = Clock::now();
+            StepResult result;
+            if (!link_.isOpen() && needsLink(step) && !unreachable) {
                 if (const auto problem = link_.connect(inv_.host, inv_.port, inv_.timeout)) {
-                    std::printf("Bail out! connection lost and not regained: %s\n",
-                                problem->c_str());
                     noAnswer_ = true;
-                    break;
+                    if (!cleanup)
+                        return "connection lost and not regained: " + *problem;
+                    unreachable = "not connected: " + *problem;
                 }
             }
-            const Clock::time_point start = Clock::now();
-            StepResult result = carryOut(step);
+            if (unreachable && needsLink(step)) {
+                result.ok = false;
+                result.detail = *unreachable;
+            } else {
+                result = carryOut(step);
+            }
             result.number = static_cast<int>(results_.size()) + 1;
             result.text = step.text;
             result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -95,21 +140,8 @@ public:
             std::fflush(stdout);
             results_.push_back(std::move(result));
         }
-        if (!inv_.junitFile.empty()) {
-            std::ofstream junit(inv_.junitFile, std::ios::binary | std::ios::trunc);
-            junit << junitXml(name, results_, isoTime(std::chrono::system_clock::now()));
-            if (!junit) {
-                say("cannot write " + inv_.junitFile);
-                return kExitUsage;
-            }
-        }
-        if (noAnswer_ || link_.interrupted() || results_.size() < script.steps.size())
-            return kExitLost;
-        return failed_ ? kExitCheckFailed : kExitOk;
+        return {};
     }
-
-private:
-    static bool needsLink(const Step& step) { return step.kind != Step::Kind::Wait; }
 
     // Sends a request and keeps its reply as the last one; nothing, or why it failed.
     std::optional<std::string> request(const std::vector<std::uint8_t>& frame) {
@@ -210,16 +242,17 @@ private:
 } // namespace
 
 int runScript(const Invocation& inv) {
-    std::ifstream file(inv.script, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (!file) {
-        say("cannot read " + inv.script);
+    const bool fromStdin = inv.script == "-";
+    const std::string name = fromStdin ? "stdin" : inv.script;
+    const std::optional<std::string> bytes = readWhole(inv.script);
+    if (!bytes) {
+        say("cannot read " + name);
         return kExitUsage;
     }
-    const auto parsed = parseScript(text.str(), inv.script);
+    const auto parsed = parseScript(textAsUtf8(*bytes), name);
     if (const auto* error = std::get_if<ScriptError>(&parsed)) {
-        std::fprintf(stderr, "%s\n", error->message.c_str());
+        for (const std::string& message : error->messages)
+            std::fprintf(stderr, "%s\n", message.c_str());
         return kExitUsage;
     }
     // A report that cannot be written is said before anything is sent.
@@ -228,7 +261,7 @@ int runScript(const Invocation& inv) {
         return kExitUsage;
     }
     Runner runner(inv);
-    return runner.run(std::get<Script>(parsed), inv.script);
+    return runner.run(std::get<Script>(parsed), name);
 }
 
 } // namespace vm::ctl
