@@ -36,7 +36,7 @@ struct Decoder {
 
     Emitter out;
     bool quiet = false;
-    std::optional<std::chrono::year_month_day> fileDate; // of a daily log file
+    std::optional<DailyFile> daily; // the input is a daily log file
     int code = kExitOk;
     std::uint64_t lineNumber = 0;
     std::uint64_t badLines = 0;
@@ -66,8 +66,8 @@ struct Decoder {
             return bad("longer than " + std::to_string(kMaxLine / 1024) + " KiB");
         InputLine in = readInputLine(text);
         if (in.kind == InputLine::Kind::Frame) {
-            if (fileDate && in.msOfDay)
-                in.time = isoTime(stampInDailyFile(*fileDate, *in.msOfDay));
+            if (daily && in.msOfDay)
+                in.time = isoTime(daily->stamp(*in.msOfDay));
             arrival(std::move(in.bytes), std::move(in.time));
         } else if (in.kind == InputLine::Kind::Unreadable) {
             bad(in.problem);
@@ -229,36 +229,33 @@ std::optional<std::chrono::year_month_day> dailyFileDate(std::string_view path) 
     return date;
 }
 
-std::chrono::system_clock::time_point stampInDailyFile(std::chrono::year_month_day localDate,
-                                                       std::int64_t msOfDay) {
+DailyFile::DailyFile(std::chrono::year_month_day date)
+    : date_(date) {
     using namespace std::chrono;
-    // The local day as UTC seconds [start, end), worked out once per date.
-    static std::optional<year_month_day> known;
-    static std::optional<std::pair<std::time_t, std::time_t>> day;
-    if (known != localDate) {
-        known = localDate;
-        const auto midnight = [](year_month_day d) -> std::time_t {
-            std::tm tm{};
-            tm.tm_year = static_cast<int>(d.year()) - 1900;
-            tm.tm_mon = static_cast<int>(static_cast<unsigned>(d.month())) - 1;
-            tm.tm_mday = static_cast<int>(static_cast<unsigned>(d.day()));
-            tm.tm_isdst = -1;
-            return std::mktime(&tm);
-        };
-        const std::time_t start = midnight(localDate);
-        const std::time_t end = midnight(year_month_day{sys_days(localDate) + days(1)});
-        day.reset();
-        if (start != -1 && end != -1)
-            day = std::pair{start, end};
-    }
-    const sys_days utcDate{localDate};
+    const auto midnight = [](year_month_day d) -> std::time_t {
+        std::tm tm{};
+        tm.tm_year = static_cast<int>(d.year()) - 1900;
+        tm.tm_mon = static_cast<int>(static_cast<unsigned>(d.month())) - 1;
+        tm.tm_mday = static_cast<int>(static_cast<unsigned>(d.day()));
+        tm.tm_isdst = -1;
+        return std::mktime(&tm);
+    };
+    const std::time_t start = midnight(date);
+    const std::time_t end = midnight(year_month_day{date_ + days(1)});
+    if (start != -1 && end != -1)
+        day_ = std::pair{start, end};
+}
+
+std::chrono::system_clock::time_point DailyFile::stamp(std::int64_t msOfDay) const {
+    using namespace std::chrono;
     for (const int shift : {0, -1, 1}) {
-        const auto at = sys_time<milliseconds>(utcDate + days(shift)) + milliseconds(msOfDay);
+        const auto at = sys_time<milliseconds>(date_ + days(shift)) + milliseconds(msOfDay);
         const std::time_t second = floor<seconds>(at).time_since_epoch().count();
-        if (day && second >= day->first && second < day->second)
+        if (day_ && second >= day_->first && second < day_->second)
             return time_point_cast<system_clock::duration>(at);
     }
-    return time_point_cast<system_clock::duration>(sys_time<milliseconds>(utcDate) +
+    // A zone this machine cannot say: the date of the name.
+    return time_point_cast<system_clock::duration>(sys_time<milliseconds>(date_) +
                                                    milliseconds(msOfDay));
 }
 
@@ -298,7 +295,8 @@ int runDecode(const Invocation& inv) {
             return kExitUsage;
         }
         input = file.get();
-        decoder.fileDate = dailyFileDate(inv.inputFile);
+        if (const auto date = dailyFileDate(inv.inputFile))
+            decoder.daily.emplace(*date);
     }
     TextDecoder text; // UTF-8 and UTF-16 files with a byte-order mark read as text
     std::vector<char> chunk(1 << 20);

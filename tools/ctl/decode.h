@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vm::ctl {
@@ -30,10 +32,16 @@ InputLine readInputLine(std::string_view line);
 // The local date a daily log file is named after ("Log/20261207.txt"), if its name is one.
 std::optional<std::chrono::year_month_day> dailyFileDate(std::string_view path);
 
-// The moment of a stamp (UTC time of day) in the daily file of `localDate`: the file holds
-// one local day, so near midnight the UTC date is the day before or after; this machine's
-// time zone decides.
-std::chrono::system_clock::time_point stampInDailyFile(std::chrono::year_month_day localDate,
-                                                       std::int64_t msOfDay);
+// The entries of a daily file, which holds one local day (`date`, this machine's time zone):
+// their stamps are UTC times of day, so near midnight the UTC date is the day before or after.
+class DailyFile {
+public:
+    explicit DailyFile(std::chrono::year_month_day date);
+    std::chrono::system_clock::time_point stamp(std::int64_t msOfDay) const;
+
+private:
+    std::chrono::sys_days date_;
+    std::optional<std::pair<std::time_t, std::time_t>> day_; // the local day in UTC seconds
+};
 
 } // namespace vm::ctl
