@@ -74,7 +74,7 @@ public:
         std::fputs(tapProperties(inv_.vars).c_str(), stdout);
         const std::span<const Step> all(script.steps);
         std::string bailOut;
-        bool connected = connectOrSay(link_, inv_);
+        const bool connected = connectOrSay(link_, inv_);
         if (!connected)
             bailOut = "cannot connect to " + inv_.host + ":" + std::to_string(inv_.port);
         else
