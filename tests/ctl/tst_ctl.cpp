@@ -10,12 +10,15 @@
 #include "ctl/report.h"
 #include "ctl/script.h"
 #include "ctl/settings.h"
+#include "ctl/textinput.h"
 #include "ctl/vcd.h"
 #include "ctl/watch.h"
 #include "process.h"
 
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <variant>
 
@@ -114,7 +117,7 @@ TEST_CASE("check-script lines parse to steps or say what is wrong") {
 TEST_CASE("a script names the file and line of its first fault, or keeps each step's line") {
     const auto bad = parseScript("reset A\n\nset 1 1\nexpect DI0 == 1 within 50 ms\n", "fix.chk");
     REQUIRE(std::holds_alternative<ScriptError>(bad));
-    CHECK(std::get<ScriptError>(bad).message.starts_with("fix.chk:4: "));
+    CHECK(std::get<ScriptError>(bad).messages.at(0).starts_with("fix.chk:4: "));
 
     const auto good =
         parseScript("# fixture\r\nreset A\r\n\r\nwait 1s # settle\r\nstatus", "fix.chk");
@@ -276,4 +279,47 @@ TEST_CASE("watch skips the slots more than half an interval gone, and summarises
     CHECK(rtt->p95 == 19);
     CHECK(rtt->max == 20);
     CHECK_FALSE(rttFigures({}));
+}
+
+TEST_CASE("text with a byte-order mark reads as UTF-8, whatever the chunks it comes in") {
+    using namespace std::string_literals; // the texts hold NUL bytes
+    const std::vector<std::pair<std::string, std::string>> table{
+        {"\xEF\xBB\xBFset 1 1"s, "set 1 1"s},
+        {"\xFF\xFEs\0\xFC\0=\xD8\x00\xDE\r\0"s, "s\xC3\xBC\xF0\x9F\x98\x80\r"s}, // LE, a pair
+        {"\xFE\xFF\0s\xD5\x5C"s, "s\xED\x95\x9C"s},                              // BE, Korean
+        {"\xFF\xFE\x00\xDCs"s, "\xEF\xBF\xBD\xEF\xBF\xBD"s}, // a lone low half, an odd byte
+        {"\xEF\xBBx"s, "\xEF\xBBx"s},                        // no mark: as it came
+        {"\xFF"s, "\xFF"s},
+    };
+    for (const auto& [bytes, text] : table) {
+        CAPTURE(bytes);
+        CHECK(textAsUtf8(bytes) == text);
+        TextDecoder oneByOne;
+        std::string got;
+        for (const char c : bytes)
+            got += oneByOne.feed(std::string_view(&c, 1));
+        CHECK(got + oneByOne.finish() == text);
+    }
+}
+
+TEST_CASE("a daily file's stamps fall on the UTC date its local date gives") {
+    using namespace std::chrono;
+    const year_month_day named{year(2026), month(12), day(7)};
+    const auto at = [&](const char* zone, std::int64_t hour) {
+#ifdef _WIN32
+        _putenv_s("TZ", zone);
+        _tzset();
+#else
+        setenv("TZ", zone, 1);
+        tzset();
+#endif
+        return isoTime(DailyFile(named).stamp(hour * 3600000 + 5));
+    };
+    CHECK(at("UTC0", 23) == "2026-12-07T23:00:00.005Z");
+    CHECK(at("KST-9", 20) == "2026-12-06T20:00:00.005Z"); // 05:00 local on the 7th
+    CHECK(at("KST-9", 9) == "2026-12-07T09:00:00.005Z");
+    CHECK(at("EST5", 2) == "2026-12-08T02:00:00.005Z"); // 21:00 local on the 7th
+    CHECK(dailyFileDate("Log\\20240229.txt") == year_month_day{year(2024), month(2), day(29)});
+    CHECK_FALSE(dailyFileDate("Log/20230229.txt"));
+    CHECK_FALSE(dailyFileDate("x20261207.txt"));
 }

@@ -126,7 +126,7 @@ void requireLoopbackFromSettings(std::vector<std::string> args = {}) {
     args.insert(args.begin(), "settings");
     const Finished shown = ctl(args);
     CAPTURE(shown.out);
-    REQUIRE(shown.out.starts_with("host 127.0.0.1\n"));
+    REQUIRE(shown.out.starts_with("host 127.0.0.1 ("));
 }
 
 struct Row {
@@ -136,12 +136,13 @@ struct Row {
     std::string err; // text stderr must hold ("" : stderr must be empty; "*": anything)
 };
 
-void check(const Row& row, const std::string& input = {}) {
+void check(const Row& row, const std::string& input = {},
+           const std::vector<std::string>& prefix = {}) {
     std::string shown;
     for (const auto& a : row.args)
         shown += a + " ";
     CAPTURE(shown);
-    const Finished f = ctl(row.args, input);
+    const Finished f = ctl(row.args, input, prefix);
     CAPTURE(f.out);
     CAPTURE(f.err);
     CHECK(f.code == row.code);
@@ -160,6 +161,38 @@ std::vector<nlohmann::json> jsonLines(const std::string& text) {
         lines.push_back(nlohmann::json::parse(line));
     return lines;
 }
+
+// A network namespace with nothing but loopback, for runs that could reach for the default
+// module address; deleted when this goes. Needs root and the native build (a Windows build
+// under Wine opens its sockets in the Wine server, outside the namespace).
+class LoopbackOnly {
+public:
+    LoopbackOnly() {
+        if (geteuid() != 0 || std::getenv("VM3870CTL")) {
+            unavailable_ = "needs root and the native build";
+            return;
+        }
+        if (vm::test::runProgram({"ip", "netns", "add", name_}).code != 0) {
+            unavailable_ = "ip netns add failed";
+            return;
+        }
+        vm::test::runProgram({"ip", "-n", name_, "link", "set", "lo", "up"});
+    }
+    ~LoopbackOnly() {
+        if (unavailable_.empty())
+            vm::test::runProgram({"ip", "netns", "del", name_});
+    }
+    LoopbackOnly(const LoopbackOnly&) = delete;
+    LoopbackOnly& operator=(const LoopbackOnly&) = delete;
+
+    const std::string& unavailable() const { return unavailable_; }
+    std::vector<std::string> prefix() const { return {"ip", "netns", "exec", name_}; }
+    std::string name() const { return name_; }
+
+private:
+    std::string name_ = "vm_ctl_" + std::to_string(getpid());
+    std::string unavailable_;
+};
 
 const std::vector<std::string> kLoopback{"-H", "127.0.0.1", "-p"};
 
@@ -196,7 +229,7 @@ TEST_CASE("status, set and reset print the decoded reply; faults give their exit
         {at("{fixture}", {}), 2, "", "A subcommand is required"},
         {{"--version"}, 0, "vm3870ctl 2.0.0", ""},
         {{"--help"}, 0, "4  connection lost, or no reply within the timeout", ""},
-        {{"watch", "--help"}, 0, "vm3870ctl run fixture.chk --junit report.xml", ""},
+        {{"watch", "--help"}, 0, "vm3870ctl watch -n 500 --vcd trace.vcd", ""},
     };
     for (const Row& row : table)
         check(row);
@@ -215,7 +248,7 @@ TEST_CASE("host and port come from the window's settings when not given") {
     check({{"watch", "-n", "3"}, 0, "*", " of 100.0 asked"});
     check({{"-p", port, "status"}, 0, "DO ", ""});
     windowSettings({{"PORT", "40x"}});
-    check({{"status"}, 2, "", "PORT \"40x\" in "});
+    check({{"status"}, 2, "", "\"40x\" is not usable: PORT in "});
     check({{"-H", "127.0.0.1", "-p", port, "status"}, 0, "DO ", ""});
     windowSettings({});
 }
@@ -398,14 +431,11 @@ TEST_CASE("ping prints the window's line per probe and exits by what came back")
         MESSAGE("no-answer row skipped: needs root and the native build");
         return;
     }
-    const std::string ns = "vm_ctl_ping_" + std::to_string(getpid());
-    REQUIRE(vm::test::runProgram({"ip", "netns", "add", ns}).code == 0);
-    vm::test::runProgram({"ip", "-n", ns, "link", "set", "lo", "up"});
+    const LoopbackOnly ns;
+    REQUIRE(ns.unavailable().empty());
     vm::test::runProgram(
-        {"ip", "netns", "exec", ns, "sysctl", "-q", "net.ipv4.icmp_echo_ignore_all=1"});
-    const Finished silent =
-        ctl({"-H", "127.0.0.1", "ping", "-n", "1"}, {}, {"ip", "netns", "exec", ns});
-    vm::test::runProgram({"ip", "netns", "del", ns});
+        {"ip", "netns", "exec", ns.name(), "sysctl", "-q", "net.ipv4.icmp_echo_ignore_all=1"});
+    const Finished silent = ctl({"-H", "127.0.0.1", "ping", "-n", "1"}, {}, ns.prefix());
     CHECK(silent.code == 4);
     CHECK(silent.out == "No answer from 127.0.0.1\n");
 }
@@ -504,7 +534,7 @@ TEST_CASE("a write that fails ends with exit 5 and the system's reason, whatever
     const std::string script = vm::test::temporaryPath("short.chk");
     vm::test::writeFile(script, "status\n");
     const std::string frame =
-        "4E313030313030303101000000000100007856341200000000FFFFFFFF000001000A";
+        "4E313030313030303101000000000100007856341200000000FFFFFFFF00000100E4";
     const std::string noSpace = "cannot write standard output: No space left on device";
     const std::vector<std::vector<std::string>> commands{
         at("{fixture}", {"status"}),
@@ -690,4 +720,188 @@ TEST_CASE("records keep their shape: csv header always, json keys always, singul
     CHECK(lines[2]["type"] == "summary");
     check({{"decode", "4E"}, 1, "not a status frame: 1 byte (", ""});
     check({at("{fixture}", {"watch", "-n", "1"}), 0, "*", "1 request, 1 reply (0 invalid)"});
+}
+
+TEST_CASE("check scripts: any line ends, every fault said, stdin, finally, --var") {
+    const std::string script = vm::test::temporaryPath("unit.chk");
+    const auto write = [&script](const std::string& text) {
+        vm::test::writeFile(script, text);
+        return script;
+    };
+    // Notepad's UTF-8 with a mark, Windows PowerShell's UTF-16 LE, and UTF-16 BE.
+    const auto utf16 = [](const std::string& text, bool little) {
+        std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+        for (const char c : text)
+            out += little ? std::string{c, '\0'} : std::string{'\0', c};
+        return out;
+    };
+    const std::string steps = "# fixture\r\nreset A\r\nset 1 1\r\nexpect DI0 == 1 within 50ms\r\n";
+    const std::vector<std::pair<std::string, Row>> table{
+        {"reset A\rset 1 1\rexpect DI0 == 1 within 50ms\r",
+         {at("{fixture}", {"run", script}), 0, "1..3\nok 1 - reset A\nok 2 - set 1 1\nok 3", ""}},
+        {"\xEF\xBB\xBF" + steps, {at("{fixture}", {"run", script}), 0, "ok 3 - expect DI0", ""}},
+        {utf16(steps, true), {at("{fixture}", {"run", script}), 0, "ok 3 - expect DI0", ""}},
+        {utf16(steps, false), {at("{fixture}", {"run", script}), 0, "ok 3 - expect DI0", ""}},
+        {"", {at("{fixture}", {"run", script}), 2, "", "unit.chk: no steps"}},
+        {"# only a comment\r# and another\r",
+         {at("{fixture}", {"run", script}), 2, "", "unit.chk: no steps"}},
+        {"stat\nset 1 1\nset 3 1\n",
+         {at("{fixture}", {"run", script}), 2, "", "unit.chk:1: unknown step \"stat\""}},
+        {"stat\nset 1 1\nset 3 1\n",
+         {at("{fixture}", {"run", script}), 2, "", "unit.chk:3: expected \"set CH V\""}},
+        {"set 1 1\nexpect DI0 == 0\nfinally\nset A 0\nexpect DI0 == 0 within 50ms\n",
+         {at("{fixture}", {"run", script}), 1,
+          "not ok 2 - expect DI0 == 0 # DI0 was 1\nok 3 - set A 0\nok 4", ""}},
+        {"set 1 1\nfinally\nset A 0\n",
+         {at("{closed}", {"run", script}), 3, "not ok 1 - set A 0 # not connected: ", "*"}},
+        {"status\n",
+         {at("{fixture}", {"run", script, "--var", "serial=SN-0042", "--var", "lot=7"}), 0,
+          "1..1\n# serial=SN-0042\n# lot=7\nok 1 - status\n# PASS serial=SN-0042 lot=7: 1 of 1 "
+          "steps ok\n",
+          ""}},
+        {"status\n", {at("{fixture}", {"run", script, "--var", "serial="}), 2, "", "empty value"}},
+    };
+    for (const auto& [text, row] : table) {
+        write(text);
+        check(row);
+    }
+    // Twenty faults are said, then how many more; nothing is sent.
+    std::string broken;
+    for (int i = 0; i < 25; ++i)
+        broken += "expect DI9 == 1\n";
+    const Finished many = ctl(at("{fixture}", {"run", write(broken)}));
+    CHECK(many.code == 2);
+    CHECK(std::count(many.err.begin(), many.err.end(), '\n') == 21);
+    CHECK(many.err.find("unit.chk:20: unknown field") != std::string::npos);
+    CHECK(many.err.find("5 more faulty lines not shown") != std::string::npos);
+    // The script from standard input; the JUnit report carries the --var.
+    const std::string junit = vm::test::temporaryPath("unit.xml");
+    const Finished piped =
+        ctl(at("{fixture}", {"run", "-", "--junit", junit, "--var", "serial=SN-0042"}), steps);
+    CHECK(piped.code == 0);
+    CHECK(piped.out.find("ok 3 - expect DI0 == 1 within 50ms") != std::string::npos);
+    CHECK(vm::test::readFile(junit).find("<property name=\"serial\" value=\"SN-0042\"/>") !=
+          std::string::npos);
+}
+
+TEST_CASE("decode: stamps, long lines, binary input, daily files and byte-order marks") {
+    const std::string frame =
+        "4E313030313030303101000000000100007856341200000000FFFFFFFF00000100E4";
+    const std::string input = vm::test::temporaryPath("in.txt");
+    // Named after a local date; a stamp at noon UTC falls on that date in every time zone
+    // from UTC-12 to UTC+11.
+    const std::string daily = vm::test::temporaryPath("20261207.txt");
+    const std::string noon = "[12:00:00.250] RECV : " + frame + "\r\n";
+    std::string utf16le = "\xFF\xFE";
+    for (const char c : noon)
+        utf16le += std::string{c, '\0'};
+    struct DecodeRow {
+        std::string file; // the input file
+        std::string text; // its content
+        Row row;
+    };
+    std::string binary;
+    for (int i = 0; i < 100; ++i)
+        binary += "\x01\xFE\x80zz\n";
+    const std::vector<DecodeRow> table{
+        {input,
+         "[09:15:02.047]  RECV :  " + frame + "\r\n",
+         {{"decode", "--file", input, "-f", "csv"}, 0, "\n09:15:02.047Z,34,", ""}},
+        {input,
+         "[99:99:99.999] RECV : " + frame + "\r\n",
+         {{"decode", "--file", input}, 1, "", "line 1: [99:99:99.999] is not a time of day"}},
+        {daily,
+         noon,
+         {{"decode", "--file", daily, "-f", "csv"}, 0, "\n2026-12-07T12:00:00.250Z,", ""}},
+        {daily,
+         utf16le,
+         {{"decode", "--file", daily, "-f", "json"},
+          0,
+          "\"time\":\"2026-12-07T12:00:00.250Z\"",
+          ""}},
+        {input, "\xEF\xBB\xBF" + frame + "\n", {{"decode", "--file", input}, 0, "DI 100100", ""}},
+        {input,
+         std::string(2 << 20, '4') + "\n" + frame + "\n",
+         {{"decode", "--file", input, "-f", "csv"},
+          1,
+          ",34,4E31",
+          "line 1: longer than 1024 KiB, skipped"}},
+        {input, binary, {{"decode", "--file", input}, 1, "", "90 more lines skipped (100 in all)"}},
+    };
+    for (const DecodeRow& r : table) {
+        vm::test::writeFile(r.file, r.text);
+        check(r.row);
+    }
+    // The first ten bad lines are said one by one, then their count: not a line each.
+    const Finished bad = ctl({"decode"}, binary);
+    CHECK(std::count(bad.err.begin(), bad.err.end(), '\n') == 11);
+}
+
+TEST_CASE("settings: each value with its source, an unusable one marked; decode reads none") {
+    const std::string port = std::to_string(emulator("fixture").port());
+    windowSettings({{"ADDRESS", " 127.0.0.1"}, {"PORT", "40x"}, {"INTERVAL", "abc"}});
+    requireLoopbackFromSettings();
+    const std::vector<Row> table{
+        {{"settings"}, 0, "host 127.0.0.1 (ADDRESS in ", ""},
+        {{"settings"}, 0, "\nport \"40x\" unusable: PORT in ", ""},
+        {{"settings"}, 0, "\ninterval \"abc\" unusable: INTERVAL in ", ""},
+        {{"-p", port, "settings"}, 0, "\nport " + port + " (-p)\n", ""},
+        {{"decode", "4E"}, 1, "not a status frame", ""},
+        {{"-p", port, "watch", "-n", "1"}, 2, "", "\"abc\" is not usable: INTERVAL in "},
+        {{"-p", port, "watch", "-n", "1", "-i", "0.01", "-q"}, 0, "34 B", ""},
+    };
+    for (const Row& row : table)
+        check(row);
+    // A port set as a number in the registry (reg add ... /t REG_DWORD) is read as one.
+    const std::vector<std::string> command = program();
+    if (command.front().ends_with("wine") || command.front().ends_with("wine64")) {
+        const Finished added = vm::test::runProgram(
+            {command.front(), "reg", "add", "HKCU\\Software\\VM3870_SIMUL\\vm3870sim", "/v", "PORT",
+             "/t", "REG_DWORD", "/d", port, "/f"});
+        REQUIRE(added.code == 0);
+        check({{"settings"}, 0, "\nport " + port + " (PORT in HKEY_CURRENT_USER", ""});
+        check({{"status"}, 0, "DO ", ""});
+    }
+    windowSettings({});
+}
+
+TEST_CASE("the module's address: never empty, never with a port, the default said aloud") {
+    const std::vector<Row> refused{
+        {{"-H", "", "status"}, 2, "", "-H is empty"},
+        {{"-H", " ", "watch", "-n", "1"}, 2, "", "-H is empty"},
+        {{"-H", "", "decode", "4E"}, 2, "", "-H is empty"},
+        {{"-H", "", "settings"}, 2, "", "-H is empty"},
+        {{"-H", "", "ping", "-n", "1"}, 2, "", "-H is empty"},
+        {{"-H", "", "run", "-"}, 2, "", "-H is empty"},
+        {{"-H", "127.0.0.1:4000", "status"},
+         2,
+         "",
+         "-H takes the address alone, not \"127.0.0.1:4000\": give the port with -p (-H "
+         "127.0.0.1 -p 4000)"},
+        {{"ping", "127.0.0.1:4000"}, 2, "", "HOST takes the address alone"},
+        {{"-H", "127.0.0.1", "ping", "127.0.0.2"}, 2, "", "ping takes its host once"},
+        {{"/?"}, 0, "Exit codes:", ""},
+        {{"run", "-?"}, 0, "--var NAME=VALUE", ""},
+    };
+    // Each could reach for the default address were it taken: only where nothing but
+    // loopback can be reached.
+    const LoopbackOnly ns;
+    if (!ns.unavailable().empty()) {
+        MESSAGE("address rows skipped: " << ns.unavailable());
+        return;
+    }
+    windowSettings({});
+    for (const Row& row : refused)
+        check(row, "status\n", ns.prefix());
+    check({{"-t", "200", "status"},
+           3,
+           "",
+           "no -H and no ADDRESS in " + configFolder() +
+               "/VM3870_SIMUL.conf: using the default address 192.168.1.110\n"},
+          {}, ns.prefix());
+    check({{"ping", "127.0.0.1", "-n", "1"}, 0, "Reply From 127.0.0.1", "*"}, {}, ns.prefix());
+    // Each command's help shows its own example, not every command's.
+    const Finished help = ctl({"run", "--help"});
+    CHECK(help.out.find("vm3870ctl run fixture.chk --var serial=A123") != std::string::npos);
+    CHECK(help.out.find("vm3870ctl watch") == std::string::npos);
 }

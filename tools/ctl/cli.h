@@ -1,10 +1,12 @@
 #pragma once
 
 #include "ctl/record.h"
+#include "ctl/report.h"
 #include "ctl/settings.h"
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,8 +56,8 @@ struct Invocation {
     std::string junitFile;
     // NAME=VALUE pairs of the run (a unit's serial number), in the order given: TAP, the
     // JUnit properties and the verdict show them.
-    std::vector<std::pair<std::string, std::string>> vars;
     std::chrono::milliseconds poll{10};
+    Properties vars; // --var NAME=VALUE, in the order given
 
     std::string settingsFile; // where the window's settings were looked for
 };
@@ -70,8 +72,10 @@ struct Parsed {
 };
 
 // argv[0] is the program name. The window's settings give the host, port and watch interval
-// where the command line does not.
-Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings& settings,
+// where the command line does not; `readSettings` is called only by commands that need them
+// (decode does not). `settings` prints its lines from here (Parsed::out).
+Parsed parseCommandLine(int argc, const char* const* argv,
+                        const std::function<WindowSettings()>& readSettings,
                         const std::string& settingsFile);
 
 } // namespace vm::ctl

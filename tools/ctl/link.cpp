@@ -21,10 +21,21 @@ Link::Link()
     , buffer_(kReadSize) {
     for (const int signal : kEndingSignals)
         signals_.add(signal);
+    awaitSignal();
+}
+
+void Link::awaitSignal() {
     signals_.async_wait([this](const std::error_code& ec, int) {
         if (!ec)
             interrupted_ = true;
     });
+}
+
+void Link::resume() {
+    if (!interrupted_)
+        return;
+    interrupted_ = false;
+    awaitSignal();
 }
 
 Link::~Link() {

@@ -70,10 +70,14 @@ public:
     std::deque<Arrival>& arrivals() { return arrivals_; }
     const std::string& lostReason() const { return lostReason_; }
     bool interrupted() const { return interrupted_; }
+    // Lets waits run again after Ctrl+C (for steps that must still run); the next Ctrl+C
+    // ends them as the first did.
+    void resume();
 
 private:
     template <class Done> bool runUntil(Done done, SteadyTime deadline);
     void readNext();
+    void awaitSignal();
 
     asio::io_context io_;
     asio::ip::tcp::socket socket_;

@@ -22,7 +22,7 @@ namespace {
 int run(int argc, const char* const* argv) {
     using namespace vm::ctl;
     useUtf8Output();
-    const Parsed parsed = parseCommandLine(argc, argv, readWindowSettings(), windowSettingsPath());
+    const Parsed parsed = parseCommandLine(argc, argv, readWindowSettings, windowSettingsPath());
     std::fputs(parsed.out.c_str(), stdout);
     std::fputs(parsed.err.c_str(), stderr);
     if (!parsed.invocation)
@@ -42,10 +42,7 @@ int run(int argc, const char* const* argv) {
         case Command::Ping:
             return runPing(inv);
         case Command::Settings:
-            std::printf("host %s\nport %u\ninterval %.3f\nsettings %s\n", inv.host.c_str(),
-                        unsigned(inv.port), double(inv.interval.count()) / 1e6,
-                        inv.settingsFile.empty() ? "not found" : inv.settingsFile.c_str());
-            return exitAfterOutput(kExitOk);
+            return exitAfterOutput(kExitOk); // its lines were printed above
         case Command::Run:
             break;
         }

@@ -32,6 +32,36 @@ std::string tapHeader(int steps) {
     return "TAP version 13\n1.." + std::to_string(steps) + "\n";
 }
 
+std::string tapProperties(const Properties& properties) {
+    std::string lines;
+    for (const auto& [name, value] : properties)
+        lines += "# " + name + "=" + value + "\n";
+    return lines;
+}
+
+std::string verdictLine(const std::vector<StepResult>& results, std::size_t planned,
+                        const Properties& properties, std::string_view bailOut) {
+    std::string failed;
+    std::size_t notOk = 0;
+    for (const StepResult& r : results) {
+        if (r.ok)
+            continue;
+        failed += (notOk++ ? ", " : "") + std::to_string(r.number);
+    }
+    std::string line = notOk == 0 && bailOut.empty() ? "# PASS" : "# FAIL";
+    for (const auto& [name, value] : properties)
+        line += " " + name + "=" + value;
+    const std::string of = " of " + std::to_string(planned) + " steps";
+    if (!bailOut.empty())
+        line += ": bailed out after " + std::to_string(results.size()) + of + " (" +
+                std::string(bailOut) + ")";
+    else if (notOk == 0)
+        line += ": " + std::to_string(results.size()) + of + " ok";
+    else
+        line += ": " + std::to_string(notOk) + of + " not ok (" + failed + ")";
+    return line + "\n";
+}
+
 std::string tapLine(const StepResult& result) {
     std::string line =
         (result.ok ? "ok " : "not ok ") + std::to_string(result.number) + " - " + result.text;

@@ -32,6 +32,17 @@ std::string tapHeader(int steps);
 // "ok 3 - expect DI0 == 1 within 50ms (12 ms)" or "not ok 3 - ... # DI0 was 0 after 50 ms".
 std::string tapLine(const StepResult& result);
 
+// Names and values that label a run (`--var serial=A123`), in the order given.
+using Properties = std::vector<std::pair<std::string, std::string>>;
+
+// One TAP comment per property, "# serial=A123", to follow the plan line.
+std::string tapProperties(const Properties& properties);
+
+// The last line of a run, a TAP comment: "# PASS serial=A123: 9 of 9 steps ok", "# FAIL
+// serial=A123: 2 of 9 steps not ok (3, 7)", or with `bailOut` the reason the run stopped.
+std::string verdictLine(const std::vector<StepResult>& results, std::size_t planned,
+                        const Properties& properties, std::string_view bailOut);
+
 // What a JUnit report of a run holds.
 struct RunReport {
     std::string suite;     // the script's name

@@ -5,13 +5,14 @@
 #include "ctl/output.h"
 #include "ctl/report.h"
 #include "ctl/script.h"
+#include "ctl/textinput.h"
 
 #include "protocol/decoder.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <span>
 
 namespace vm::ctl {
 
@@ -69,7 +70,8 @@ public:
         : inv_(inv)
         , junit_(junit) {}
 
-    // Runs every step, then writes the report; the exit code.
+    // Runs every step, the `finally` section whatever happened before it, then writes the
+    // report; the exit code.
     int run(const Script& script, const std::string& name) {
         report_.suite = name;
         report_.timestamp = junitTimestamp(std::chrono::system_clock::now());
@@ -78,7 +80,8 @@ public:
             {"host", inv_.host}, {"port", std::to_string(inv_.port)}, {"version", kVersion}};
         report_.properties.insert(report_.properties.end(), inv_.vars.begin(), inv_.vars.end());
         tap(tapHeader(static_cast<int>(script.steps.size())));
-        return finish(carryOutAll(script), script);
+        tap(tapProperties(inv_.vars));
+        return finish(carryOutAll(script));
     }
 
 private:
@@ -88,42 +91,101 @@ private:
         standardOutput().flush();
     }
 
-    void bailOut(const std::string& reason) {
-        report_.bailOut = reason;
-        tap("Bail out! " + reason + "\n");
-    }
+    // A TAP comment line.
+    void note(const std::string& text) { tap("# " + text + "\n"); }
 
     int carryOutAll(const Script& script) {
+        const std::span<const Step> all(script.steps);
+        std::string bailOut;
+        bool connected = true;
         if (const auto problem = session_.reconnect(inv_.timeout)) {
+            connected = false;
             if (link_.interrupted()) {
-                bailOut("interrupted");
-                return kExitLost;
+                bailOut = "interrupted";
+            } else {
+                const std::string why = "cannot connect to " + inv_.host + ":" +
+                                        std::to_string(inv_.port) + ": " + *problem;
+                say(why);
+                bailOut = why;
             }
-            say("cannot connect to " + inv_.host + ":" + std::to_string(inv_.port) + ": " +
-                *problem);
-            bailOut("cannot connect to " + inv_.host + ":" + std::to_string(inv_.port) + ": " +
-                    *problem);
-            return kExitConnect;
+        } else {
+            bailOut = steps(all.first(script.cleanupFrom), false);
         }
-        for (const Step& step : script.steps) {
-            if (link_.interrupted() || standardOutput().failed())
-                break;
-            if (!link_.isOpen() && needsLink(step)) {
+        const bool interrupted = link_.interrupted();
+        if (script.cleanupFrom < all.size()) {
+            link_.resume(); // the outputs are left safe after Ctrl+C too
+            const std::string cleanupEnd = steps(all.subspan(script.cleanupFrom), true);
+            if (bailOut.empty())
+                bailOut = cleanupEnd;
+        }
+        if (session_.late() > 0)
+            note(lateText(session_.late()) + " in all, each dropped, none taken as an answer");
+        const std::size_t done = report_.results.size();
+        if (bailOut == "interrupted" && done < all.size())
+            bailOut += done + 1 == all.size() ? "; step " + std::to_string(done + 1) + " not run"
+                                              : "; steps " + std::to_string(done + 1) + " to " +
+                                                    std::to_string(all.size()) + " not run";
+        if (!bailOut.empty()) {
+            report_.bailOut = bailOut;
+            tap("Bail out! " + bailOut + "\n");
+        }
+        tap(verdictLine(report_.results, all.size(), inv_.vars, bailOut));
+        if (!connected)
+            return interrupted ? kExitLost : kExitConnect;
+        if (noAnswer_ || interrupted || link_.interrupted() || done < all.size())
+            return kExitLost;
+        return failed_ ? kExitCheckFailed : kExitOk;
+    }
+
+    // The report on every ending; a report that could not be written outweighs the rest.
+    int finish(int code) {
+        if (junit_ && !junit_->commit(junitXml(report_))) {
+            say(junit_->problem());
+            return exitAfterOutput(kExitWrite);
+        }
+        return exitAfterOutput(code);
+    }
+
+    static bool needsLink(const Step& step) { return step.kind != Step::Kind::Wait; }
+
+    // Carries out steps in order, one TAP line each. The main steps stop at Ctrl+C, at an
+    // output that cannot be written, or at a connection that cannot be regained (the reason,
+    // for "Bail out!"); the `finally` steps all run, each reported not ok when there is no
+    // connection for it.
+    std::string steps(std::span<const Step> steps, bool cleanup) {
+        std::optional<std::string> unreachable; // why the `finally` steps have no connection
+        for (const Step& step : steps) {
+            if (link_.interrupted())
+                return "interrupted";
+            if (standardOutput().failed())
+                return "cannot write standard output";
+            const Clock::time_point start = Clock::now();
+            StepResult result;
+            if (!link_.isOpen() && needsLink(step) && !unreachable) {
                 const std::string why = link_.lostReason();
                 if (const auto problem = session_.reconnect(inv_.timeout)) {
                     noAnswer_ = true;
-                    if (!link_.interrupted())
-                        bailOut("connection lost and not regained: " + *problem);
-                    break;
+                    if (!cleanup)
+                        return link_.interrupted()
+                                   ? "interrupted"
+                                   : "connection lost and not regained: " + *problem;
+                    unreachable = "not connected: " + *problem;
+                } else {
+                    note("reconnected after the connection was lost (" + why + ")");
                 }
-                note("reconnected after the connection was lost (" + why + ")");
             }
-            const Clock::time_point start = Clock::now();
             fault_.clear();
-            StepResult result = carryOut(step);
-            if (!result.ok && !fault_.empty()) {
-                result.type = fault_;
-                result.error = fault_ != "reply"; // no answer to judge
+            if (unreachable && needsLink(step)) {
+                result.ok = false;
+                result.detail = *unreachable;
+                result.type = "lost";
+                result.error = true;
+            } else {
+                result = carryOut(step);
+                if (!result.ok && !fault_.empty()) {
+                    result.type = fault_;
+                    result.error = fault_ != "reply"; // no answer to judge
+                }
             }
             result.number = static_cast<int>(report_.results.size()) + 1;
             result.text = step.text;
@@ -132,37 +194,8 @@ private:
             tap(tapLine(result));
             report_.results.push_back(std::move(result));
         }
-        if (session_.late() > 0)
-            note(lateText(session_.late()) + " in all, each dropped, none taken as an answer");
-        const std::size_t done = report_.results.size();
-        if (link_.interrupted()) {
-            std::string reason = "interrupted";
-            if (done < script.steps.size())
-                reason += done + 1 == script.steps.size()
-                              ? "; step " + std::to_string(done + 1) + " not run"
-                              : "; steps " + std::to_string(done + 1) + " to " +
-                                    std::to_string(script.steps.size()) + " not run";
-            bailOut(reason);
-        }
-        if (noAnswer_ || link_.interrupted() || done < script.steps.size())
-            return kExitLost;
-        return failed_ ? kExitCheckFailed : kExitOk;
+        return {};
     }
-
-    // The report on every ending; a report that could not be written outweighs the rest.
-    int finish(int code, const Script&) {
-        if (junit_ && !junit_->commit(junitXml(report_))) {
-            say(junit_->problem());
-            return exitAfterOutput(kExitWrite);
-        }
-        return exitAfterOutput(code);
-    }
-
-private:
-    static bool needsLink(const Step& step) { return step.kind != Step::Kind::Wait; }
-
-    // A TAP comment line.
-    void note(const std::string& text) { tap("# " + text + "\n"); }
 
     // Sends a request and keeps its reply as the last one; nothing, or why it failed.
     std::optional<std::string> request(const std::vector<std::uint8_t>& frame) {
@@ -299,16 +332,17 @@ private:
 } // namespace
 
 int runScript(const Invocation& inv) {
-    std::ifstream file(pathOf(inv.script), std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (!file) {
-        say("cannot read " + inv.script);
+    const bool fromStdin = inv.script == "-";
+    const std::string name = fromStdin ? "stdin" : inv.script;
+    const std::optional<std::string> bytes = readWhole(inv.script);
+    if (!bytes) {
+        say("cannot read " + name);
         return kExitUsage;
     }
-    const auto parsed = parseScript(text.str(), inv.script);
+    const auto parsed = parseScript(textAsUtf8(*bytes), name);
     if (const auto* error = std::get_if<ScriptError>(&parsed)) {
-        std::fprintf(stderr, "%s\n", error->message.c_str());
+        for (const std::string& message : error->messages)
+            std::fprintf(stderr, "%s\n", message.c_str());
         return kExitUsage;
     }
     // A report that cannot be written, or one that would overwrite the script, is said
@@ -316,7 +350,7 @@ int runScript(const Invocation& inv) {
     std::optional<ReportFile> junit;
     if (!inv.junitFile.empty()) {
         std::error_code ignored;
-        if (std::filesystem::equivalent(inv.script, inv.junitFile, ignored)) {
+        if (!fromStdin && std::filesystem::equivalent(pathOf(inv.script), pathOf(inv.junitFile), ignored)) {
             say("--junit " + inv.junitFile + " is the script itself; give another file");
             return kExitUsage;
         }
@@ -327,7 +361,7 @@ int runScript(const Invocation& inv) {
         }
     }
     Runner runner(inv, junit ? &*junit : nullptr);
-    return runner.run(std::get<Script>(parsed), inv.script);
+    return runner.run(std::get<Script>(parsed), name);
 }
 
 } // namespace vm::ctl

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <vector>
 
 namespace vm::ctl {
@@ -22,8 +23,9 @@ const std::wstring& subKey() {
     return key;
 }
 
-// One value, as the toolkit reads it back: a string, with "@@" at the start standing for "@".
-// Nothing when the value is missing or not a string.
+// One value, as the toolkit reads it back: a string, with "@@" at the start standing for "@",
+// or a number (a PORT set with `reg add ... /t REG_DWORD`) as its decimal text. Nothing when
+// the value is missing or of another type.
 std::optional<std::string> readValue(HKEY key, const wchar_t* name) {
     DWORD type = 0;
     DWORD bytes = 0;
@@ -32,6 +34,11 @@ std::optional<std::string> readValue(HKEY key, const wchar_t* name) {
     std::vector<BYTE> data(bytes + sizeof(wchar_t), 0);
     if (RegQueryValueExW(key, name, nullptr, &type, data.data(), &bytes) != ERROR_SUCCESS)
         return std::nullopt;
+    if (type == REG_DWORD && bytes == sizeof(DWORD)) {
+        DWORD number = 0;
+        std::memcpy(&number, data.data(), sizeof number);
+        return std::to_string(number);
+    }
     if (type != REG_SZ && type != REG_EXPAND_SZ)
         return std::nullopt;
     std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), bytes / sizeof(wchar_t));
