@@ -76,7 +76,7 @@ std::string reasonOf(const std::error_code& error) {
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, static_cast<DWORD>(error.value()), 0, reinterpret_cast<wchar_t*>(&text), 0,
         nullptr);
-    std::wstring words(text, length);
+    std::wstring words = length > 0 ? std::wstring(text, length) : std::wstring();
     LocalFree(text);
     while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' ||
                               words.back() == L' ' || words.back() == L'.'))
@@ -138,11 +138,14 @@ void useUtf8Output() {
     for (const int descriptor : {1, 2})
         if (isConsole(descriptor))
             route.descriptors.push_back(descriptor);
+    if (route.descriptors.empty())
+        return;
     const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE,
                                        nullptr, OPEN_EXISTING, 0, nullptr);
     int ends[2];
-    if (route.descriptors.empty() || console == INVALID_HANDLE_VALUE ||
-        _pipe(ends, 1 << 16, _O_BINARY | _O_NOINHERIT) != 0) {
+    if (console == INVALID_HANDLE_VALUE || _pipe(ends, 1 << 16, _O_BINARY | _O_NOINHERIT) != 0) {
+        if (console != INVALID_HANDLE_VALUE)
+            CloseHandle(console);
         route.descriptors.clear();
         return;
     }
