@@ -458,13 +458,12 @@ TEST_CASE("paths and system messages outside ASCII, whatever the code page") {
         const std::string report = folder + "/" + name + ".xml";
         const std::string daily = folder + "/20261207.txt";
         const std::string trace = folder + "/" + name + ".vcd";
-        vm::test::writeFile(script, "set 1 0\nexpect DI0 == 0 within 50ms\n");
+        vm::test::writeFile(script, "set 1 0\nexpect DO0 == 0\n");
         vm::test::writeFile(daily, "[09:15:02.047] RECV : "
                                    "4E313030313030303101000000000100007856341200000000FFFFFFFF"
                                    "00000100E4\r\n");
         const std::vector<Row> table{
-            {at("{fixture}", {"run", script, "--junit", report}), 0,
-             "ok 2 - expect DI0 == 0 within 50ms", ""},
+            {at("{fixture}", {"run", script, "--junit", report}), 0, "ok 2 - expect DO0 == 0", ""},
             {at("{fixture}", {"run", folder + "/none.chk"}), 2, "",
              "File does not exist: " + folder + "/none.chk"},
             {{"decode", "--file", daily}, 0, "DI 100100  DO 01", ""},
@@ -475,6 +474,17 @@ TEST_CASE("paths and system messages outside ASCII, whatever the code page") {
         CHECK(vm::test::readFile(report).find("<testsuite name=\"" + script + "\"") !=
               std::string::npos);
         CHECK(vm::test::readFile(trace).find("$enddefinitions $end") != std::string::npos);
+        // A console (Wine's, on a terminal) shows the path as it is, not byte by byte.
+        if (std::getenv("VM3870CTL")) {
+            std::string command;
+            for (const std::string& word : program())
+                command += word + " ";
+            Finished shown = vm::test::runProgram(
+                {"script", "-qc", command + "run '" + folder + "/none.chk'", "/dev/null"});
+            for (std::size_t at; (at = shown.out.find("\x1b[")) != std::string::npos;)
+                shown.out.erase(at, shown.out.find_first_of("ABCDHJKhlm", at) + 1 - at);
+            CHECK(shown.out.find(name + "/none.chk") != std::string::npos);
+        }
     }
     // Windows words its reasons in the user's language.
     const Finished refused = ctl(at("{closed}", {"status"}));

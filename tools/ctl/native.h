@@ -30,8 +30,8 @@ std::string lastReason();
 // line shows for a script or an input file that is not there.
 std::string fileProblem(const std::string& utf8Path);
 
-// Sets standard output and error up for UTF-8: a Windows console shows them in UTF-8 until
-// the program ends (its own code page back then); a pipe or a file gets the bytes as written.
+// Sets standard output and error up for UTF-8: a Windows console shows the text in any
+// language; a pipe or a file gets the bytes as written. Call first, before anything is written.
 void useUtf8Output();
 
 #ifdef _WIN32
