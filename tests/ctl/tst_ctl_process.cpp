@@ -889,6 +889,7 @@ TEST_CASE("the module's address: never empty, never with a port, the default sai
          "-H takes the address alone, not \"127.0.0.1:4000\": give the port with -p (-H "
          "127.0.0.1 -p 4000)"},
         {{"ping", "127.0.0.1:4000"}, 2, "", "HOST takes the address alone"},
+        {{"ping", "", "-n", "1"}, 2, "", "HOST is empty"},
         {{"-H", "127.0.0.1", "ping", "127.0.0.2"}, 2, "", "ping takes its host once"},
         {{"/?"}, 0, "Exit codes:", ""},
         {{"run", "-?"}, 0, "--var NAME=VALUE", ""},

@@ -127,13 +127,18 @@ std::string trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+// A port written into a host: "10.0.0.5:4000", "[::1]:4000" (an IPv6 address alone has two
+// colons or more).
+bool holdsPort(const std::string& host) {
+    return std::count(host.begin(), host.end(), ':') == 1 || host.find("]:") != std::string::npos;
+}
+
 // What keeps a host from being used: what the window refuses (empty, blanks, control
-// characters), or a port written into it ("10.0.0.5:4000"; an IPv6 address has two colons
-// or more).
+// characters), or a port written into it.
 std::optional<std::string> addressProblem(const std::string& host) {
     if (const auto problem = vm::hostProblem(host))
         return problem;
-    if (std::count(host.begin(), host.end(), ':') == 1 || host.find("]:") != std::string::npos)
+    if (holdsPort(host))
         return std::string("the address and a port in one; the port goes with -p");
     return std::nullopt;
 }
@@ -321,10 +326,11 @@ Parsed parseCommandLine(int argc, const char* const* argv,
     CLI::App* ping = app.add_subcommand(
         "ping", "ICMP echo as the window's ping test, the same line per probe, one a second, "
                 "until N probes or Ctrl+C");
-    ping->add_option("HOST", pingHost,
-                     "The host to probe (as -H; default: ADDRESS from the "
-                     "settings, else " +
-                         std::string(kDefaultHost) + ")");
+    CLI::Option* pingHostOption =
+        ping->add_option("HOST", pingHost,
+                         "The host to probe (as -H; default: ADDRESS from the "
+                         "settings, else " +
+                             std::string(kDefaultHost) + ")");
     std::uint64_t probes = 0;
     CLI::Option* probesOption =
         ping->add_option("-n,--count", probes, "Stop after N probes")
@@ -372,28 +378,27 @@ Parsed parseCommandLine(int argc, const char* const* argv,
     inv.frameLength = frameLength;
 
     // The host given: -H, or ping's HOST.
-    const bool hostGiven = hostOption->count() > 0 || !pingHost.empty();
-    if (hostOption->count() > 0 && !pingHost.empty() && trimmed(host) != trimmed(pingHost))
+    const bool byArgument = pingHostOption->count() > 0;
+    const bool hostGiven = hostOption->count() > 0 || byArgument;
+    if (hostOption->count() > 0 && byArgument && trimmed(host) != trimmed(pingHost))
         return usage("ping takes its host once: -H " + inQuotes(host) + " or HOST " +
                      inQuotes(pingHost) + ", not both");
-    if (!pingHost.empty())
+    if (byArgument)
         host = pingHost;
-    const std::string hostFlag = pingHost.empty() ? "-H" : "HOST";
-    if (hostGiven && trimmed(host).empty())
+    const std::string hostFlag = byArgument ? "HOST" : "-H";
+    const std::string hostText = trimmed(host);
+    if (hostGiven && hostText.empty())
         return usage(hostFlag + " is empty: give the module's address" +
-                     (pingHost.empty() ? ", or leave -H out to use ADDRESS of the settings" : ""));
-    if (hostGiven) {
-        if (const auto problem = addressProblem(trimmed(host))) {
-            if (problem->find("-p") != std::string::npos) {
-                const std::string text = trimmed(host);
-                const std::size_t colon = text.rfind(':');
-                return usage(hostFlag + " takes the address alone, not " + inQuotes(host) +
-                             ": give the port with -p (-H " + text.substr(0, colon) + " -p " +
-                             text.substr(colon + 1) + ")");
-            }
-            return usage(*problem + ": " + inQuotes(host));
-        }
+                     (byArgument ? "" : ", or leave -H out to use ADDRESS of the settings"));
+    if (hostGiven && holdsPort(hostText)) {
+        const std::size_t colon = hostText.rfind(':');
+        return usage(hostFlag + " takes the address alone, not " + inQuotes(host) +
+                     ": give the port with -p (-H " + hostText.substr(0, colon) + " -p " +
+                     hostText.substr(colon + 1) + ")");
     }
+    if (hostGiven)
+        if (const auto problem = addressProblem(hostText))
+            return usage(*problem + ": " + inQuotes(host));
     if (*decode) { // needs no module: neither the settings nor an address
         inv.command = Command::Decode;
         if (!inv.hex.empty() && !inv.inputFile.empty())
@@ -408,7 +413,7 @@ Parsed parseCommandLine(int argc, const char* const* argv,
 
     Resolved hostFrom{std::string(kDefaultHost), "default; no ADDRESS" + in, std::nullopt};
     if (hostGiven) {
-        hostFrom = {trimmed(host), hostFlag, std::nullopt};
+        hostFrom = {hostText, hostFlag, std::nullopt};
     } else if (settings.address) {
         if (const auto problem = addressProblem(trimmed(*settings.address)))
             hostFrom = {*settings.address, "",
