@@ -27,6 +27,8 @@ inline constexpr std::chrono::milliseconds kTimerStartInterval{1000};
 // The most characters the user may put into the address and port boxes.
 inline constexpr std::size_t kAddressMaxLength = 15;
 inline constexpr std::size_t kPortMaxLength = 5;
+// The vendor web page: both the caption of the link label and the address it opens.
+inline constexpr char kVendorAddress[] = "www.velmora.example";
 
 // The key filter of the address, port and interval fields: Backspace (8), "." and the digits.
 bool isEntryFieldChar(int code);
@@ -90,7 +92,7 @@ public:
     // The log list, at most kLogListLimit + 1 lines.
     ListBox List1{"List1"};
     // The vendor link in the bottom panel: its caption is the address it opens.
-    Label VendorLink{"Label1", 1, ""};
+    Label VendorLink{"Label1", 1, kVendorAddress};
 
     Timer SendTimer;
     Timer PingTimer;
