@@ -119,11 +119,11 @@ frmSim_3870::frmSim_3870(const Platform& platform)
 }
 
 std::vector<Control*> frmSim_3870::TabOrder() {
-    std::vector<Control*> order{&txtDestIP,      &txtDestPort,    &cmdConnect,     &cmdDisconnect,
-                                &cmdPingStart,   &cmdPingStop,    &optInterval[0], &optInterval[1],
-                                &cboTime,        &optLog[0],      &optLog[1],      &optCommand[0],
-                                &optCommand[1],  &optCommand[2],  &ComboSet,       &ComboValue,
-                                &ComboReset,     &cmdSend,        &cmdEnd,         &cmdClear};
+    std::vector<Control*> order{&txtDestIP,     &txtDestPort,   &cmdConnect,     &cmdDisconnect,
+                                &cmdPingStart,  &cmdPingStop,   &optInterval[0], &optInterval[1],
+                                &cboTime,       &optLog[0],     &optLog[1],      &optCommand[0],
+                                &optCommand[1], &optCommand[2], &ComboSet,       &ComboValue,
+                                &ComboReset,    &cmdSend,       &cmdEnd,         &cmdClear};
     for (TextBox& box : txt_Input)
         order.push_back(&box);
     for (TextBox& box : txt_Output)
@@ -366,9 +366,8 @@ void frmSim_3870::DisplayData(ByteView frame) {
     show(txtGapTime, texts->gapTimes.value_or(std::array<std::string, 6>{}));
 
     std::string line;
-    decoderStep([&] {
-        line = recvLine(arrivalStamp_.empty() ? GetTimeStamp() : arrivalStamp_, frame);
-    });
+    decoderStep(
+        [&] { line = recvLine(arrivalStamp_.empty() ? GetTimeStamp() : arrivalStamp_, frame); });
     decoderStep([&] { AddLog(line); });
     if (optLog[1].Value())
         decoderStep([&] { WriteLogFile(recvFileText(line)); });
@@ -384,8 +383,8 @@ void frmSim_3870::cmdSend_Click() {
     for (std::size_t i = 0; i < optCommand.size() && !frame; ++i) {
         if (!optCommand[i].Value())
             continue;
-        frame = buildRequestFrame(Command(i), ComboSet.Text(), ComboValue.Text(),
-                                  ComboReset.Text());
+        frame =
+            buildRequestFrame(Command(i), ComboSet.Text(), ComboValue.Text(), ComboReset.Text());
         break;
     }
     if (!frame) {

@@ -169,9 +169,9 @@ private:
     template <typename Step> void decoderStep(Step&& step);
 
     Platform platform_;
-    bool inTick_ = false;        // SendTimer_Timer is running the Send operation
-    std::string arrivalStamp_;   // set while the frames of one merged arrival are decoded
-    std::string remoteHost_;     // the destination of the last connect started
+    bool inTick_ = false;      // SendTimer_Timer is running the Send operation
+    std::string arrivalStamp_; // set while the frames of one merged arrival are decoded
+    std::string remoteHost_;   // the destination of the last connect started
     int remotePort_ = 0;
     bool logFileFailing_ = false; // the last daily-file entry was not written
 };

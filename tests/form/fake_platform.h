@@ -9,10 +9,10 @@
 
 #include <algorithm>
 #include <deque>
-#include <stdexcept>
 #include <functional>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -46,7 +46,8 @@ public:
     }
     bool abandon() {
         // The abandoned attempt's events go; what the connection did before stays.
-        std::erase_if(events, [](const Event& event) { return event.kind == 'O' || event.kind == 'E'; });
+        std::erase_if(events,
+                      [](const Event& event) { return event.kind == 'O' || event.kind == 'E'; });
         state_ = kClosed;
         pending_ = false;
         return std::any_of(events.begin(), events.end(),
@@ -210,8 +211,8 @@ struct Rig {
     std::optional<frmSim_3870> form;
 
     frmSim_3870& load() {
-        form.emplace(form::Platform{tcp, sendTimer, pingTimer, clock, settings, *files, desktop,
-                                    prober});
+        form.emplace(
+            form::Platform{tcp, sendTimer, pingTimer, clock, settings, *files, desktop, prober});
         form->Form_Load();
         return *form;
     }

@@ -357,12 +357,24 @@ TEST_CASE("Arrivals of every length show their values, log their line and file i
     const Bytes second = statusFrame(34, 9);
     merged.insert(merged.end(), second.begin(), second.end());
     const std::vector<ArrivalRow> rows{
-        {"33 bytes", {statusFrame(33)}, false, {"@ RECV : " + f33},
-         "1|0|1|0|1|0 1|0 1|2|3|4|5|6  |||||", ""},
-        {"34 bytes", {statusFrame(34)}, false, {"@ RECV : " + f34},
-         "1|0|1|0|1|0 1|0 1|2|3|4|5|6 D5 |||||", ""},
-        {"57 bytes", {statusFrame(57)}, false, {"@ RECV : " + f57},
-         "1|0|1|0|1|0 1|0 1|2|3|4|5|6  100|200|300|400|500|600", ""},
+        {"33 bytes",
+         {statusFrame(33)},
+         false,
+         {"@ RECV : " + f33},
+         "1|0|1|0|1|0 1|0 1|2|3|4|5|6  |||||",
+         ""},
+        {"34 bytes",
+         {statusFrame(34)},
+         false,
+         {"@ RECV : " + f34},
+         "1|0|1|0|1|0 1|0 1|2|3|4|5|6 D5 |||||",
+         ""},
+        {"57 bytes",
+         {statusFrame(57)},
+         false,
+         {"@ RECV : " + f57},
+         "1|0|1|0|1|0 1|0 1|2|3|4|5|6  100|200|300|400|500|600",
+         ""},
         {"34, then 57: the checksum empties",
          {statusFrame(34), statusFrame(57)},
          false,
@@ -423,10 +435,9 @@ TEST_CASE("A daily file that cannot be written says so once per run of failures"
     rig.load();
     rig.form->optLog_Click(1);
     const std::string recv = expand("@ RECV : ") + hexOf(statusFrame(33));
-    const std::string error =
-        expand("@ Log File Error!! ") +
-        (std::filesystem::path("Log") / "20240301.txt").generic_string() +
-        " : No space left on device";
+    const std::string error = expand("@ Log File Error!! ") +
+                              (std::filesystem::path("Log") / "20240301.txt").generic_string() +
+                              " : No space left on device";
     rig.memoryFiles.failure = "No space left on device";
     rig.tcp.arrives(statusFrame(33));
     rig.tcp.arrives(statusFrame(33));
@@ -481,7 +492,8 @@ TEST_CASE("The real daily file: written beside the program, or its failure named
         rig.pump();
         std::ifstream in(logFolder / "20240301.txt", std::ios::binary);
         const std::string content((std::istreambuf_iterator<char>(in)), {});
-        const std::string entry = "\r\n" + expand("@ RECV : ") + hexOf(statusFrame(34)) + "\r\n\r\n";
+        const std::string entry =
+            "\r\n" + expand("@ RECV : ") + hexOf(statusFrame(34)) + "\r\n\r\n";
         CHECK(content == entry + entry);
         CHECK(rig.form->List1.ListCount() == 2);
     }
@@ -533,27 +545,35 @@ TEST_CASE("Ping start, tick and stop") {
     };
     const char* reply = "Reply From 192.168.1.110: Bytes=0 Time=1ms TTL=64";
     const std::vector<Row> rows{
-        {"start probes at once and locks the address",
-         [](Rig& r) { r.form->cmdPingStart_Click(); }, "R", true, false},
-        {"a tick probes again", [](Rig& r) {
+        {"start probes at once and locks the address", [](Rig& r) { r.form->cmdPingStart_Click(); },
+         "R", true, false},
+        {"a tick probes again",
+         [](Rig& r) {
              r.form->cmdPingStart_Click();
              r.form->PingTimer_Timer();
-         }, "R|R", true, false},
-        {"stop ends it with its line", [](Rig& r) {
+         },
+         "R|R", true, false},
+        {"stop ends it with its line",
+         [](Rig& r) {
              r.form->cmdPingStart_Click();
              r.form->cmdPingStop_Click();
-         }, "R|Ping Test End~!!", false, true},
-        {"stop twice: one line", [](Rig& r) {
+         },
+         "R|Ping Test End~!!", false, true},
+        {"stop twice: one line",
+         [](Rig& r) {
              r.form->cmdPingStart_Click();
              r.form->cmdPingStop_Click();
              r.form->cmdPingStop_Click();
-         }, "R|Ping Test End~!!", false, true},
+         },
+         "R|Ping Test End~!!", false, true},
         {"stop without a start: nothing", [](Rig& r) { r.form->cmdPingStop_Click(); }, "", false,
          true},
-        {"start twice: two probes, one timer", [](Rig& r) {
+        {"start twice: two probes, one timer",
+         [](Rig& r) {
              r.form->cmdPingStart_Click();
              r.form->cmdPingStart_Click();
-         }, "R|R", true, false},
+         },
+         "R|R", true, false},
     };
     for (const Row& row : rows) {
         const std::string name = row.name;
@@ -577,8 +597,8 @@ TEST_CASE("The log list keeps at most 1001 lines, the newest selected") {
         std::size_t after;
         const char* first;
     };
-    for (const Row row : {Row{999, 1000, "line 0"}, Row{1000, 1001, "line 0"},
-                          Row{1001, 1001, "line 1"}}) {
+    for (const Row row :
+         {Row{999, 1000, "line 0"}, Row{1000, 1001, "line 0"}, Row{1001, 1001, "line 1"}}) {
         CAPTURE(row.before);
         Rig rig;
         rig.load();
@@ -614,8 +634,8 @@ TEST_CASE("The lines the front end hears of are the list's lines") {
     });
     for (int i = 0; i < 1005; ++i)
         rig.form->AddLog(std::to_string(i));
-    CHECK(shown == std::vector<std::string>(rig.form->List1.Lines().begin(),
-                                            rig.form->List1.Lines().end()));
+    CHECK(shown ==
+          std::vector<std::string>(rig.form->List1.Lines().begin(), rig.form->List1.Lines().end()));
     rig.form->cmdClear_Click();
     CHECK(shown.empty());
 }
@@ -632,9 +652,9 @@ TEST_CASE("Every key class into every entry field: accepted, or refused with one
     };
     // Digits, the point and Backspace pass; letters, blank, minus, colon, Enter, Escape,
     // Ctrl+V, DEL and a character beyond ASCII do not.
-    const std::vector<Key> keys{{'0', true}, {'9', true}, {'.', true}, {8, true},
+    const std::vector<Key> keys{{'0', true},  {'9', true},  {'.', true},  {8, true},
                                 {'a', false}, {'Z', false}, {' ', false}, {'-', false},
-                                {':', false}, {13, false}, {27, false}, {22, false},
+                                {':', false}, {13, false},  {27, false},  {22, false},
                                 {127, false}, {0xE9, false}};
     for (const auto& [name, handler] : fields) {
         for (const Key key : keys) {
@@ -661,7 +681,7 @@ TEST_CASE("Pasted text passes the key rule, then the field's limit") {
     const std::vector<Row> rows{
         {" 20001", "", "20001", 1}, {"+20001", "", "20001", 1}, {"4000", "", "4000", 0},
         {"1a2b3", "", "123", 1},    {"123456", "", "12345", 0}, {"99", "400", "40099", 0},
-        {"7", "40000", "40000", 0}, {"\b1", "", "1", 1},         {"", "4", "4", 0},
+        {"7", "40000", "40000", 0}, {"\b1", "", "1", 1},        {"", "4", "4", 0},
     };
     for (const Row& row : rows) {
         const std::string pasted = row.pasted;
@@ -723,22 +743,32 @@ TEST_CASE("Settings: restored at load, saved on every change, the same keys both
     };
     const std::vector<Row> rows{
         {"an empty store gives the defaults and keeps address and port",
-         {}, [](Rig&) {}, "192.168.1.110|4000|1", "192.168.1.110|-|4000"},
+         {},
+         [](Rig&) {},
+         "192.168.1.110|4000|1",
+         "192.168.1.110|-|4000"},
         {"stored values come back",
          {{"ADDRESS", "127.0.0.1"}, {"PORT", "20001"}, {"INTERVAL", "0.5"}},
-         [](Rig&) {}, "127.0.0.1|20001|0.5", "127.0.0.1|0.5|20001"},
-        {"an empty address stays empty",
-         {{"ADDRESS", ""}}, [](Rig&) {}, "|4000|1", "|-|4000"},
+         [](Rig&) {},
+         "127.0.0.1|20001|0.5",
+         "127.0.0.1|0.5|20001"},
+        {"an empty address stays empty", {{"ADDRESS", ""}}, [](Rig&) {}, "|4000|1", "|-|4000"},
         {"typing saves each text",
-         {}, [](Rig& r) {
+         {},
+         [](Rig& r) {
              r.form->txtDestIP.userSetText("127.0.0.2");
              r.form->txtDestPort.userSetText("4");
-         }, "127.0.0.2|4|1", "127.0.0.2|-|4"},
+         },
+         "127.0.0.2|4|1",
+         "127.0.0.2|-|4"},
         {"an interval picked from the list",
-         {}, [](Rig& r) {
+         {},
+         [](Rig& r) {
              r.form->cboTime.userSetListIndex(4);
              r.form->cboTime_Click();
-         }, "192.168.1.110|4000|5", "192.168.1.110|5|4000"},
+         },
+         "192.168.1.110|4000|5",
+         "192.168.1.110|5|4000"},
     };
     for (const Row& row : rows) {
         const std::string name = row.name;

@@ -1,11 +1,13 @@
 #include "ctl/link.h"
 
+#include "protocol/loglines.h"
+
 #include <csignal>
 
 namespace vm::ctl {
 
 namespace {
-constexpr std::size_t kReadSize = 64 * 1024;
+constexpr std::size_t kReadSize = loglines::kMaxArrivalBytes;
 } // namespace
 
 Link::Link()
