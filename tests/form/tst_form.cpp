@@ -4,6 +4,7 @@
 
 #include "fake_platform.h"
 
+#include "protocol/connecting.h"
 #include "protocol/loglines.h"
 
 #include <doctest/doctest.h>
@@ -834,6 +835,21 @@ TEST_CASE("Closing the window stops both timers and releases the connection") {
     CHECK_FALSE(rig.sendTimer.running);
     CHECK_FALSE(rig.pingTimer.running);
     CHECK(rig.tcp.State() == form::TcpClient::kClosed);
+}
+
+TEST_CASE("A name's addresses: the window connects to the first IPv4 one, else the first") {
+    struct Row {
+        std::vector<std::string> found;
+        const char* chosen; // nullptr: none
+    };
+    const auto isIpv4 = [](const std::string& address) {
+        return address.find(':') == std::string::npos;
+    };
+    for (const Row& row : {Row{{"::1", "127.0.0.2", "127.0.0.3"}, "127.0.0.2"},
+                           Row{{"fe80::1", "::1"}, "fe80::1"}, Row{{}, nullptr}}) {
+        const std::string* chosen = connecting::chooseAddress(row.found, isIpv4);
+        CHECK((chosen ? chosen->c_str() : "none") == std::string(row.chosen ? row.chosen : "none"));
+    }
 }
 
 } // namespace
