@@ -118,25 +118,6 @@ frmSim_3870::frmSim_3870(const Platform& platform)
     cboTime.setChangeHandler([this] { cboTime_Change(); });
 }
 
-std::vector<Control*> frmSim_3870::TabOrder() {
-    std::vector<Control*> order{&txtDestIP,     &txtDestPort,   &cmdConnect,     &cmdDisconnect,
-                                &cmdPingStart,  &cmdPingStop,   &optInterval[0], &optInterval[1],
-                                &cboTime,       &optLog[0],     &optLog[1],      &optCommand[0],
-                                &optCommand[1], &optCommand[2], &ComboSet,       &ComboValue,
-                                &ComboReset,    &cmdSend,       &cmdEnd,         &cmdClear};
-    for (TextBox& box : txt_Input)
-        order.push_back(&box);
-    for (TextBox& box : txt_Output)
-        order.push_back(&box);
-    order.push_back(&txt_CheckSum);
-    for (TextBox& box : txtCounter)
-        order.push_back(&box);
-    for (TextBox& box : txtGapTime)
-        order.push_back(&box);
-    order.push_back(&List1);
-    return order;
-}
-
 // ---- Window and settings
 
 void frmSim_3870::Form_Load() {

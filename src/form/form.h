@@ -97,12 +97,6 @@ public:
     Timer SendTimer;
     Timer PingTimer;
 
-    // The controls that take the focus, in the window's reading order: frame by frame (TCP
-    // Information, Ping TEST, Data Send Action, Log Level, Data Send, DI, DO, CheckSum,
-    // Counter, GapTime), left to right and top to bottom, then the log list. A front end skips
-    // the disabled ones, and of a group of option buttons visits the selected one.
-    std::vector<Control*> TabOrder();
-
     // Window
     void Form_Load();
     // The window closes: the timers stop and the connection is released, with no event, line
