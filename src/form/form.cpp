@@ -137,6 +137,7 @@ void frmSim_3870::Form_Load() {
 }
 
 void frmSim_3870::Form_Unload() {
+    unloaded_ = true;
     SendTimer.setEnabled(false);
     PingTimer.setEnabled(false);
     platform_.winsock.Close();
@@ -274,6 +275,8 @@ void frmSim_3870::cmdDisconnect_Click() {
 }
 
 void frmSim_3870::Winsock1_Connect() {
+    if (unloaded_)
+        return;
     cmdConnect.setEnabled(false);
     cmdDisconnect.setEnabled(true);
     cmdSend.setEnabled(true);
@@ -282,6 +285,8 @@ void frmSim_3870::Winsock1_Connect() {
 }
 
 void frmSim_3870::Winsock1_Close() {
+    if (unloaded_)
+        return;
     cmdConnect.setEnabled(true);
     cmdDisconnect.setEnabled(false);
     // End stays while it has something to do: stop a running repeat, or unlock the interval
@@ -292,6 +297,8 @@ void frmSim_3870::Winsock1_Close() {
 }
 
 void frmSim_3870::Winsock1_Error(const std::string& description) {
+    if (unloaded_)
+        return;
     addStampedLine(loglines::kConnectFailed + remoteHost_ + ":" + std::to_string(remotePort_) +
                    " : " + description);
 }
@@ -313,7 +320,7 @@ template <typename Step> void frmSim_3870::decoderStep(Step&& step) {
 }
 
 void frmSim_3870::Winsock1_DataArrival(ByteView data) {
-    if (data.size() <= 1)
+    if (unloaded_ || data.size() <= 1)
         return;
     // Replies that were read together because this thread was late are decoded one by one,
     // each as if it had arrived alone, under the arrival's time stamp.
@@ -456,6 +463,8 @@ void frmSim_3870::cmdEnd_Click() {
 }
 
 void frmSim_3870::SendTimer_Timer() {
+    if (unloaded_)
+        return;
     inTick_ = true;
     cmdSend_Click();
     inTick_ = false;
@@ -480,6 +489,8 @@ void frmSim_3870::cmdPingStop_Click() {
 }
 
 void frmSim_3870::PingTimer_Timer() {
+    if (unloaded_)
+        return;
     AddLog(platform_.prober.ProbeLine(txtDestIP.Text()));
 }
 

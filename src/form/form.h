@@ -168,6 +168,7 @@ private:
     std::string remoteHost_;   // the destination of the last connect started
     int remotePort_ = 0;
     bool logFileFailing_ = false; // the last daily-file entry was not written
+    bool unloaded_ = false;       // Form_Unload ran: events that were on their way do nothing
 };
 
 } // namespace vm::form

@@ -422,8 +422,11 @@ TEST_CASE("Start-up picks, mode colours, command options, vendor link, closing")
     rig.desktop.openThrows = true;
     f.Label1_Click(1);
     CHECK(joined(rig.desktop.errorBoxes) == "The shell cannot be reached");
-    run(rig, "connect pump repeat=1 send ping");
+    run(rig, "connect pump repeat=1 send ping closes frame=34");
+    const std::size_t lines = f.List1.ListCount();
     f.Form_Unload();
+    run(rig, "pump tick pingtick");
+    CHECK(f.List1.ListCount() == lines); // what was on its way when the window closed
     CHECK((!rig.sendTimer.running && !rig.pingTimer.running));
     CHECK(rig.tcp.State() == form::TcpClient::kClosed);
 }
