@@ -1,6 +1,5 @@
 #include "form/form.h"
 
-#include "probe/probe.h"
 #include "protocol/arrival.h"
 #include "protocol/decoder.h"
 #include "protocol/frames.h"
@@ -11,6 +10,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <exception>
 #include <optional>
 #include <system_error>
