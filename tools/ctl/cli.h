@@ -24,7 +24,7 @@ enum Exit : int {
 };
 
 inline constexpr const char* kVersion = "vm3870ctl 2.0.0";
-inline constexpr std::string_view kDefaultHost = "192.168.1.110";
+inline constexpr std::string_view kDefaultHost = vm::settings::kDefaultAddress;
 inline constexpr std::uint16_t kDefaultPort = 4000;
 
 enum class Command { Status, Set, Reset, Watch, Decode, Run, Ping, Settings };

@@ -4,6 +4,7 @@
 #include "ctl/native.h"
 #include "ctl/output.h"
 #include "ctl/textinput.h"
+#include "protocol/loglines.h"
 
 #include <cstdio>
 #include <ctime>
@@ -16,9 +17,7 @@ namespace {
 
 // Texts the log writes that carry no reply bytes.
 bool isOtherLogLine(std::string_view line) {
-    for (const std::string_view mark :
-         {" SEND : ", "Different responce data length", "Socket ", "Connect ", "Send ", "Repeat ",
-          "Ping", "ping:", "Reply From ", "No answer from "})
+    for (const std::string_view mark : loglines::kOtherLineMarks)
         if (line.find(mark) != std::string_view::npos)
             return true;
     return false;
@@ -180,10 +179,10 @@ InputLine readInputLine(std::string_view line) {
     if (rest.starts_with("RECV") && trimmedLeft(rest.substr(4)).starts_with(':')) {
         recv = true;
         rest = trimmedLeft(rest.substr(4)).substr(1);
-    } else if (const std::size_t at = line.find(" RECV : "); at != std::string_view::npos) {
+    } else if (const std::size_t at = line.find(loglines::kRecv); at != std::string_view::npos) {
         recv = true; // a RECV line after other text: its bytes, without a time
         stamped = false;
-        rest = line.substr(at + 8);
+        rest = line.substr(at + std::string_view(loglines::kRecv).size());
     } else if (isOtherLogLine(line)) {
         return in;
     } else {

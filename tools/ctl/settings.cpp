@@ -2,6 +2,7 @@
 
 #include "ctl/record.h"
 #include "ctl/textinput.h"
+#include "protocol/utf8.h"
 
 #include <sstream>
 
@@ -112,11 +113,11 @@ WindowSettings parseWindowSettings(std::string_view fileText) {
             continue;
         const std::string_view key = trimBlanks(text.substr(0, equals));
         std::string value = unescapeSettingValue(text.substr(equals + 1));
-        if (key == "ADDRESS")
+        if (key == vm::settings::kAddressKey)
             settings.address = std::move(value);
-        else if (key == "PORT")
+        else if (key == vm::settings::kPortKey)
             settings.port = std::move(value);
-        else if (key == "INTERVAL")
+        else if (key == vm::settings::kIntervalKey)
             settings.interval = std::move(value);
     }
     return settings;

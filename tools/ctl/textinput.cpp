@@ -2,6 +2,8 @@
 
 #include "ctl/native.h"
 
+#include "protocol/utf8.h"
+
 #include <memory>
 #include <utility>
 #include <vector>
@@ -23,21 +25,7 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 } // namespace
 
 void appendUtf8(std::string& out, unsigned code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
+    utf8::append(out, code);
 }
 
 std::string TextDecoder::feed(std::string_view bytes) {
