@@ -482,6 +482,14 @@ TEST_CASE("a late reply answers no later request, and expect ... within keeps it
     CHECK(run.out.find("\nok ") == std::string::npos); // every step was judged on its own reply
     CHECK(run.out.find("# reconnected: the request before had no whole reply") !=
           std::string::npos);
+    // A module that closes the connection after 3 replies: the run goes on, and says so.
+    const std::string five = vm::test::temporaryPath("five.chk");
+    vm::test::writeFile(five, "status\nstatus\nstatus\nstatus\nstatus\n");
+    const Finished closing = ctl(at("{closing}", {"run", five}));
+    CHECK(closing.code == 0);
+    CHECK(closing.out.find("ok 3 - status\n# reconnected after the connection was lost (") !=
+          std::string::npos);
+    CHECK(closing.out.find("ok 5 - status\n") != std::string::npos);
 
     const Finished watch = ctl(at(std::to_string(late.port()),
                                   {"-t", "200", "watch", "-i", "0.5", "-n", "3", "-f", "json"}));

@@ -124,7 +124,13 @@ private:
     std::optional<std::string> request(const std::vector<std::uint8_t>& frame) {
         lastSilent_ = false;
         last_.reset();
-        const Session::Exchange ex = session_.exchange(frame);
+        Session::Exchange ex = session_.exchange(frame);
+        // A module may close a connection at any time; every request is harmless to repeat.
+        if (ex.outcome == Link::Wait::Lost && !session_.reconnect(inv_.timeout)) {
+            note("reconnected after the connection was lost (" + ex.problem +
+                 "); the request sent again");
+            ex = session_.exchange(frame);
+        }
         if (ex.reopened)
             note("reconnected: the request before had no whole reply, and a late one must not "
                  "answer this one");
