@@ -136,7 +136,7 @@ std::string text(const Record& r) {
         out += "  rtt " + number(*r.rttMs) + " ms";
     if (r.late > 0)
         out += "  (" + std::to_string(r.late) + " late " + (r.late == 1 ? "reply" : "replies") +
-               " dropped before)";
+               " dropped)";
     return out + "\n";
 }
 

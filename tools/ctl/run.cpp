@@ -135,7 +135,7 @@ private:
             note("reconnected: the request before had no whole reply, and a late one must not "
                  "answer this one");
         if (ex.record.late > 0)
-            note(lateText(ex.record.late) + " dropped: came after their request's time");
+            note(lateText(ex.record.late) + " dropped, answering no waiting request");
         switch (ex.outcome) {
         case Link::Wait::Arrival:
             last_ = ex.record;
