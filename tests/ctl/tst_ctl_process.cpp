@@ -540,7 +540,7 @@ TEST_CASE("watch ends after N requests whatever came back, and shows every slot 
     std::size_t disconnected = 0;
     for (std::size_t i = 0; i + 2 < lines.size(); ++i) {
         const double gap = secondsOfDay(lines[i + 1]["time"]) - secondsOfDay(lines[i]["time"]);
-        CHECK(gap < 0.25);
+        CHECK(gap < 0.35); // 0.1 s slots; a slow machine may skip one or two
         disconnected += lines[i].contains("error") &&
                         lines[i]["error"].get<std::string>().starts_with("disconnected");
     }
