@@ -451,6 +451,7 @@ TEST_CASE("every reply is checked: first byte, checksum, length, whole frames an
         {on(split, {"status"}), 0, " 34 B  DI ", ""},
         {on(split, {"--frame", "34", "status", "-f", "csv"}), 0, ",34,4E", ""},
         {on(trickle, {"status"}), 0, " 34 B  DI ", ""},
+        {on(trickle, {"--frame", "35", "status"}), 2, "", "--frame is 33, 34 or 57"},
         {on(trickle, {"--frame", "57", "-t", "300", "status"}), 1,
          "error: incomplete: 34 of 57 bytes within 300 ms", ""},
         {on(stuck, {"set", "1", "1"}), 1, "error: DO0 is 0 in the reply, not 1 as set", ""},
