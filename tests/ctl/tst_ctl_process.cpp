@@ -916,3 +916,150 @@ TEST_CASE("the module's address: never empty, never with a port, the default sai
     CHECK(help.out.find("vm3870ctl run fixture.chk --var serial=A123") != std::string::npos);
     CHECK(help.out.find("vm3870ctl watch") == std::string::npos);
 }
+
+namespace {
+
+// Seconds since midnight of an ISO time "2026-12-07T10:00:04.123Z" or a stamp "[10:00:04.123]".
+double secondsOfDay(const std::string& text) {
+    const std::size_t at = text.find(':') - 2;
+    return std::stod(text.substr(at, 2)) * 3600 + std::stod(text.substr(at + 3, 2)) * 60 +
+           std::stod(text.substr(at + 6, 6));
+}
+
+// The emulator's report line that contains `mark`.
+std::string logLine(const Emulator& emu, const std::string& mark) {
+    const std::string log = emu.log();
+    const std::size_t at = log.find(mark);
+    REQUIRE(at != std::string::npos);
+    const std::size_t begin = log.rfind('\n', at) + 1;
+    return log.substr(begin, log.find('\n', at) - begin);
+}
+
+} // namespace
+
+TEST_CASE("every reply is checked: first byte, checksum, length, whole frames and set's effect") {
+    const std::string badSum =
+        "4E313030313030303101000000000100007856341200000000FFFFFFFF000001000A";
+    const std::string notN = "41313030313030303101000000000100007856341200000000FFFFFFFF00000100";
+    const Emulator letterA({"--first-byte", "A", "--frame", "33"});
+    const Emulator wrongSum({"--bad-checksum"});
+    const Emulator random34({"--garbage", "34"});
+    const Emulator split({"--split", "10", "--split-delay", "20"});
+    const Emulator stuck({"--ignore-set"});
+    const Emulator trickle({"--trickle", "2"});
+    const auto on = [](const Emulator& e, std::vector<std::string> args) {
+        return at(std::to_string(e.port()), std::move(args));
+    };
+    const std::vector<Row> table{
+        {on(letterA, {"status"}), 1, "error: not a status frame: first byte 41, not 4E (N)", ""},
+        {on(wrongSum, {"status", "-f", "json"}), 1, "is wrong: bytes 0 to 32 sum to", ""},
+        {on(wrongSum, {"--frame", "34", "watch", "-i", "0.01", "-n", "2"}), 1, "*",
+         "2 replies (2 invalid)"},
+        {on(random34, {"watch", "-i", "0.01", "-n", "2"}), 1, "not a status frame", "(2 invalid)"},
+        {{"decode", badSum}, 1, "checksum 0A is wrong: bytes 0 to 32 sum to E4", ""},
+        {{"decode", notN}, 1, "first byte 41, not 4E (N)", ""},
+        {on(split, {"status"}), 0, " 34 B  DI ", ""},
+        {on(split, {"--frame", "34", "status", "-f", "csv"}), 0, ",34,4E", ""},
+        {on(trickle, {"status"}), 0, " 34 B  DI ", ""},
+        {on(trickle, {"--frame", "35", "status"}), 2, "", "--frame is 33, 34 or 57"},
+        {on(trickle, {"--frame", "57", "-t", "300", "status"}), 1,
+         "error: incomplete: 34 of 57 bytes within 300 ms", ""},
+        {on(stuck, {"set", "1", "1"}), 1, "error: DO0 is 0 in the reply, not 1 as set", ""},
+        {on(stuck, {"set", "A", "0"}), 0, " DO 00 ", ""},
+    };
+    for (const Row& row : table)
+        check(row);
+    // A reply in two pieces is one record of one request.
+    const Finished pieces = ctl(on(split, {"watch", "-i", "0.1", "-n", "3", "-f", "json"}));
+    CHECK(pieces.code == 0);
+    const auto lines = jsonLines(pieces.out);
+    REQUIRE(lines.size() == 4);
+    for (std::size_t i = 0; i < 3; ++i)
+        CHECK(lines[i]["length"] == 34);
+    const std::string script = vm::test::temporaryPath("stuck.chk");
+    vm::test::writeFile(script, "set 1 1\nset 1 0\n");
+    check({on(stuck, {"run", script}), 1,
+           "not ok 1 - set 1 1 # DO0 is 0 in the reply, not 1 as set\nok 2 - set 1 0\n", ""});
+}
+
+TEST_CASE("a late reply answers no later request, and expect ... within keeps its time") {
+    const Emulator late({"--delay", "300"});
+    const Emulator slow({"--delay", "80", "--wire", "DO0=DI0", "--still"});
+    const std::string script = vm::test::temporaryPath("late.chk");
+    vm::test::writeFile(script, "set 1 1\nset 1 0\nexpect DO0 == 1\n");
+    const Finished run = ctl(at(std::to_string(late.port()), {"-t", "200", "run", script}));
+    CAPTURE(run.out);
+    CHECK(run.code == 4);
+    CHECK(run.out.find("\nok ") == std::string::npos); // every step was judged on its own reply
+    CHECK(run.out.find("# reconnected: the request before had no whole reply") !=
+          std::string::npos);
+    // A module that closes the connection after 3 replies: the run goes on, and says so.
+    const std::string five = vm::test::temporaryPath("five.chk");
+    vm::test::writeFile(five, "status\nstatus\nstatus\nstatus\nstatus\n");
+    const Finished closing = ctl(at("{closing}", {"run", five}));
+    CHECK(closing.code == 0);
+    CHECK(closing.out.find("ok 3 - status\n# reconnected after the connection was lost (") !=
+          std::string::npos);
+    CHECK(closing.out.find("ok 5 - status\n") != std::string::npos);
+
+    const Finished watch = ctl(at(std::to_string(late.port()),
+                                  {"-t", "200", "watch", "-i", "0.5", "-n", "3", "-f", "json"}));
+    CAPTURE(watch.out);
+    CHECK(watch.code == 4);
+    const auto lines = jsonLines(watch.out);
+    REQUIRE(lines.size() == 4);
+    for (std::size_t i = 0; i < 3; ++i)
+        CHECK(lines[i]["error"] == "no reply within 200 ms");
+    CHECK(lines[1]["late"] == 1);
+    CHECK(lines[3]["summary"]["late"] >= 2);
+
+    const std::string within = vm::test::temporaryPath("within.chk");
+    vm::test::writeFile(within, "set 1 1\nexpect DI0 == 1 within 50ms\nset 1 0\n"
+                                "expect DI0 == 0 within 300ms\n");
+    check({at(std::to_string(slow.port()), {"run", within}), 1,
+           "not ok 2 - expect DI0 == 1 within 50ms # DI0 == 1 first seen after ", ""});
+    check({at(std::to_string(slow.port()), {"run", within}), 1, "ok 4 - expect DI0 == 0", ""});
+}
+
+TEST_CASE("watch ends after N requests whatever came back, and shows every slot of an outage") {
+    check({at("{silent}", {"watch", "-i", "0.01", "-t", "50", "-n", "3", "-q"}), 4,
+           "no reply within 50 ms", ""});
+    // One record per request, whether none or two frames came back: 5 and the summary.
+    for (const std::string kind : {"{silent}", "{merge}"}) {
+        CAPTURE(kind);
+        const Finished f =
+            ctl(at(kind, {"watch", "-i", "0.01", "-t", "50", "-n", "5", "-f", "json"}));
+        const auto lines = jsonLines(f.out);
+        REQUIRE(lines.size() == 6);
+        CHECK(lines.back()["summary"]["late"] == (kind == "{merge}" ? 5 : 0));
+    }
+
+    // The module answers 3 requests, is away for 1.5 s, then listens on its port again.
+    const Emulator away({"--outage", "3:1500"});
+    const std::string vcd = vm::test::temporaryPath("outage.vcd");
+    const Finished f =
+        ctl(at(std::to_string(away.port()),
+               {"watch", "-i", "0.1", "-d", "3", "--reconnect", "-f", "json", "--vcd", vcd}));
+    CAPTURE(f.err);
+    CHECK(f.code == 4);
+    const auto lines = jsonLines(f.out);
+    REQUIRE(lines.size() > 20);
+    const auto& summary = lines.back()["summary"];
+    CHECK(summary["outages"] == 1);
+    CHECK(summary["disconnected"] >= 12);
+    // A record every slot, no hole where the module was away.
+    std::size_t disconnected = 0;
+    for (std::size_t i = 0; i + 2 < lines.size(); ++i) {
+        const double gap = secondsOfDay(lines[i + 1]["time"]) - secondsOfDay(lines[i]["time"]);
+        CHECK(gap < 0.35); // 0.1 s slots; a slow machine may skip one or two
+        disconnected += lines[i]["error"].is_string() &&
+                        lines[i]["error"].get<std::string>().starts_with("disconnected");
+    }
+    CHECK(disconnected == summary["disconnected"]);
+    CHECK(lines[lines.size() - 2]["error"].is_null()); // back before the end
+    CHECK(vm::test::readFile(vcd).find("\nx!\n") != std::string::npos);
+    // Connected again within half a second of the module's return.
+    const double back = secondsOfDay(logLine(away, "BACK: listening"));
+    const double again = secondsOfDay(logLine(away, "client 2 CONNECTED"));
+    CHECK(again - back < 0.5);
+}

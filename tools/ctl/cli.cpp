@@ -247,7 +247,12 @@ Parsed parseCommandLine(int argc, const char* const* argv,
                    "Status frame length the module answers with: 33, 34 or 57 (default: "
                    "learned from the first reply, as the bytes that come until 100 ms pass "
                    "without one)")
-        ->check(CLI::IsMember({33, 34, 57}))
+        ->check(CLI::Validator(
+            [](const std::string& value) -> std::string {
+                return value == "33" || value == "34" || value == "57" ? ""
+                                                                       : "--frame is 33, 34 or 57";
+            },
+            ""))
         ->type_name("33|34|57");
     app.add_option("-f,--format", format, "text | json | csv (default text)")
         ->check(CLI::IsMember({"text", "json", "csv"}))

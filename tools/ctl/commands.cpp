@@ -157,6 +157,7 @@ Session::Exchange Session::exchange(const std::vector<std::uint8_t>& frame) {
         reply.resize(*frameLength_);
         const std::uint64_t extra = repliesIn(got.size() - *frameLength_);
         late_ += extra;
+        late += extra;
     }
     ex.record = recordOf(std::move(reply), last, msBetween(sent.at, last.at));
     ex.record.late = late;

@@ -152,7 +152,7 @@ std::string text(const Record& r) {
     if (r.rttMs)
         out += "  rtt " + number(*r.rttMs) + " ms";
     if (r.late > 0)
-        out += "  (" + counted(r.late, "late reply", "late replies") + " dropped before)";
+        out += "  (" + counted(r.late, "late reply", "late replies") + " dropped)";
     return out + "\n";
 }
 

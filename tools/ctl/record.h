@@ -31,7 +31,8 @@ struct Record {
     std::optional<Fields> fields; // absent for a reply that is not a status frame
     std::string error;            // why the record fails (fields may still be shown); or empty
     std::optional<double> rttMs;  // request written to reply read
-    std::uint64_t late = 0;       // late replies dropped before this record's request
+    std::uint64_t late = 0;       // late replies dropped with this request (before it, or
+                                  // frames after the one that answered it)
     std::chrono::steady_clock::duration at{}; // when it was read, on the run's own clock
 
     // A status frame that passed every check.

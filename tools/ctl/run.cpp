@@ -202,12 +202,18 @@ private:
         lastSilent_ = false;
         fault_.clear();
         last_.reset();
-        const Session::Exchange ex = session_.exchange(frame);
+        Session::Exchange ex = session_.exchange(frame);
+        // A module may close a connection at any time; every request is harmless to repeat.
+        if (ex.outcome == Link::Wait::Lost && !session_.reconnect(inv_.timeout)) {
+            note("reconnected after the connection was lost (" + ex.problem +
+                 "); the request sent again");
+            ex = session_.exchange(frame);
+        }
         if (ex.reopened)
             note("reconnected: the request before had no whole reply, and a late one must not "
                  "answer this one");
         if (ex.record.late > 0)
-            note(lateText(ex.record.late) + " dropped: came after their request's time");
+            note(lateText(ex.record.late) + " dropped, answering no waiting request");
         switch (ex.outcome) {
         case Link::Wait::Arrival:
             last_ = ex.record;

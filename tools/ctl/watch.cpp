@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <utility>
 
 namespace vm::ctl {
 
@@ -160,8 +162,20 @@ int runWatch(const Invocation& inv) {
     bool lostForGood = false;
     bool away = false; // the connection is lost and not yet regained
 
+    std::string lostWhy; // for the first record of an outage: ": closed by the module"
+    const auto disconnectedSlot = [&](Clock::time_point at) {
+        Record r;
+        r.time = isoTime(
+            std::chrono::system_clock::now() -
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(Clock::now() - at));
+        r.at = at.time_since_epoch();
+        r.error = "disconnected" + std::exchange(lostWhy, std::string());
+        ++stats.disconnected;
+        emit(r, true);
+    };
     const auto lose = [&](const std::string& why) {
         away = true;
+        lostWhy = ": " + why;
         lostAt = Clock::now();
         lastTry = lostAt - kRetryEvery; // the first try at once
         ++stats.outages;
@@ -192,7 +206,12 @@ int runWatch(const Invocation& inv) {
         if (interval.count() > 0) {
             const std::uint64_t missed = missedSlots(
                 std::chrono::duration_cast<microseconds>(now - slot).count(), interval.count());
-            stats.skipped += missed;
+            // Slots passed while a connect was tried are records of the outage too.
+            for (std::uint64_t k = 0;
+                 k < missed && away && !(inv.count && stats.slots >= *inv.count); ++k)
+                disconnectedSlot(slot + static_cast<std::int64_t>(k) * interval);
+            if (!away)
+                stats.skipped += missed;
             slot += static_cast<std::int64_t>(missed) * interval;
         } else {
             // Back to back, but while the module is away one slot per connect tried.
@@ -211,13 +230,7 @@ int runWatch(const Invocation& inv) {
         if (away && Clock::now() >= lastTry + kRetryEvery)
             tryConnect();
         if (away) {
-            Record r;
-            const auto wall = std::chrono::system_clock::now();
-            r.time = isoTime(wall);
-            r.at = Clock::now().time_since_epoch();
-            r.error = "disconnected";
-            ++stats.disconnected;
-            emit(r, true);
+            disconnectedSlot(slot);
         } else {
             const bool learning = !session.frameLength();
             Session::Exchange ex = session.exchange(request);
@@ -250,6 +263,7 @@ int runWatch(const Invocation& inv) {
             case Link::Wait::Interrupted:
                 ++stats.disconnected;
                 lose(ex.problem);
+                lostWhy.clear(); // this record says why
                 break;
             }
             emit(ex.record, ex.outcome == Link::Wait::Lost);

@@ -96,6 +96,9 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         QStringLiteral("split-delay"),
         QStringLiteral("Pause between the two writes of --split, in ms (default 50)."),
         QStringLiteral("MS"));
+    const QCommandLineOption trickle(
+        QStringLiteral("trickle"),
+        QStringLiteral("Write each reply one byte at a time, MS ms apart."), QStringLiteral("MS"));
     const QCommandLineOption merge(QStringLiteral("merge"),
                                    QStringLiteral("Send two status frames in one write."));
     const QCommandLineOption garbage(
@@ -132,8 +135,8 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         QStringLiteral("DOn=DIm,..."));
     const QCommandLineOption still(QStringLiteral("still"),
                                    QStringLiteral("Inputs that are not wired stay 0."));
-    parser.addOptions({listen, frame, split, splitDelay, merge, garbage, closeAfter, delay, silent,
-                       firstByte, badChecksum, ignoreSet, outage, wire, still});
+    parser.addOptions({listen, frame, split, splitDelay, trickle, merge, garbage, closeAfter, delay,
+                       silent, firstByte, badChecksum, ignoreSet, outage, wire, still});
 
     ParsedOptions result;
     const auto fail = [&result](const QString& text) {
@@ -168,8 +171,8 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     };
     for (const Count& c :
          {Count{split, kMaxBytes, o.split}, Count{splitDelay, kMaxMs, o.splitDelayMs},
-          Count{garbage, kMaxBytes, o.garbage}, Count{closeAfter, kMaxReplies, o.closeAfter},
-          Count{delay, kMaxMs, o.delayMs}}) {
+          Count{trickle, kMaxMs, o.trickleMs}, Count{garbage, kMaxBytes, o.garbage},
+          Count{closeAfter, kMaxReplies, o.closeAfter}, Count{delay, kMaxMs, o.delayMs}}) {
         if (!parser.isSet(c.option))
             continue;
         const auto value = parseCount(parser.value(c.option), c.max);

@@ -15,6 +15,7 @@ struct Options {
     int frameLength = 34;
     int split = 0;            // reply in two writes, the first one of this many bytes
     int splitDelayMs = 50;    // pause between the two writes of a split reply
+    int trickleMs = 0;        // write replies a byte at a time, this far apart
     bool merge = false;       // two status frames in one write
     int garbage = 0;          // this many random bytes instead of a frame
     int closeAfter = 0;       // close the connection after this many replies

@@ -128,34 +128,43 @@ private:
         return options().split > 0 && options().split < reply.bytes.size() ? options().split : 0;
     }
 
-    // Writes whatever is due, in order; waits on the timer for a delay or a split pause.
+    // How many bytes of the front reply go in the next write, `sent` of them being gone.
+    int chunk(const Reply& reply, int sent) const {
+        if (options().trickleMs > 0)
+            return 1;
+        const int split = splitAt(reply);
+        return sent == 0 && split > 0 ? split : static_cast<int>(reply.bytes.size()) - sent;
+    }
+
+    // Writes whatever is due, in order; waits on the timer for a delay or a pause between
+    // the pieces of a split or trickled reply.
     void pump() {
         while (!closing_ && !queue_.empty() && !timer_.isActive()) {
             const Reply& reply = queue_.front();
-            const int split = splitAt(reply);
-            if (firstPartSent_) {
-                socket_->write(reply.bytes.mid(split));
-                firstPartSent_ = false;
-            } else {
+            if (sent_ == 0) {
                 if (const qint64 wait = reply.due.remainingTime(); wait > 0) {
                     timer_.start(static_cast<int>(wait));
                     return;
                 }
                 QString note = reply.note;
-                if (split > 0)
+                if (options().trickleMs > 0)
+                    note += QStringLiteral(" (a byte every %1 ms)").arg(options().trickleMs);
+                else if (const int split = splitAt(reply); split > 0)
                     note +=
                         QStringLiteral(" (split %1+%2)").arg(split).arg(reply.bytes.size() - split);
                 report(QStringLiteral("REPLY %1 bytes %2%3")
                            .arg(reply.bytes.size())
                            .arg(hexText(reply.bytes), note));
-                if (split > 0) {
-                    socket_->write(reply.bytes.left(split));
-                    firstPartSent_ = true;
-                    timer_.start(options().splitDelayMs);
-                    return;
-                }
-                socket_->write(reply.bytes);
             }
+            const int n = chunk(reply, sent_);
+            socket_->write(reply.bytes.mid(sent_, n));
+            sent_ += n;
+            if (sent_ < reply.bytes.size()) {
+                timer_.start(options().trickleMs > 0 ? options().trickleMs
+                                                     : options().splitDelayMs);
+                return;
+            }
+            sent_ = 0;
             queue_.pop_front();
             if (++shared_->replies == options().outageAfter && shared_->away)
                 QTimer::singleShot(0, shared_->away); // not from inside this client's write
@@ -188,7 +197,7 @@ private:
     QTimer timer_;
     RequestBuffer buffer_;
     std::deque<Reply> queue_;
-    bool firstPartSent_ = false;
+    int sent_ = 0; // bytes of the front reply already written
     bool closing_ = false;
     int replies_ = 0;
 };
