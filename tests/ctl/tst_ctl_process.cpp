@@ -389,6 +389,7 @@ TEST_CASE("ping prints the window's line per probe and exits by what came back")
     CHECK(gap >= 0.95);
     CHECK(gap < 1.5);
     CHECK(records[2]["summary"]["replies"] == 2);
+    CHECK(records[2]["type"] == "summary");
 
     // A host that does not answer: loopback of a namespace that ignores echo requests. A
     // Windows build sends through the Wine server, which lives outside the namespace.
@@ -581,6 +582,14 @@ TEST_CASE("the JUnit report is whole on every ending, and CI readers accept it a
     // The script is never the report.
     check({at("{fixture}", {"run", passing, "--junit", passing}), 2, "", "is the script itself"});
     CHECK(vm::test::readFile(passing).starts_with("set 1 1\n"));
+    // A script that cannot run says so in the report too, in place of an earlier unit's.
+    const std::string broken = vm::test::temporaryPath("broken.chk");
+    vm::test::writeFile(broken, "set 1 1\nexpect DI9 == 1\n");
+    const std::string report = vm::test::temporaryPath("report.xml");
+    vm::test::writeFile(report, "stale");
+    check({at("{fixture}", {"run", broken, "--junit", report}), 2, "", "broken.chk:2:"});
+    CHECK(vm::test::readFile(report).find("type=\"bail-out\"") != std::string::npos);
+    CHECK(validJunit(report));
 }
 
 TEST_CASE("a watch ended by a signal sums up, and its trace is on disk as it goes") {

@@ -63,6 +63,18 @@ Value valueOf(const Field& field, const Record& r) {
     return {};
 }
 
+// A report of the run, yet without steps.
+RunReport reportOf(const Invocation& inv) {
+    RunReport report;
+    report.suite = inv.script;
+    report.timestamp = junitTimestamp(std::chrono::system_clock::now());
+    report.hostname = hostName();
+    report.properties = {
+        {"host", inv.host}, {"port", std::to_string(inv.port)}, {"version", kVersion}};
+    report.properties.insert(report.properties.end(), inv.vars.begin(), inv.vars.end());
+    return report;
+}
+
 class Runner {
 public:
     Runner(const Invocation& inv, ReportFile* junit)
@@ -70,15 +82,10 @@ public:
         , junit_(junit) {}
 
     // Runs every step, then writes the report; the exit code.
-    int run(const Script& script, const std::string& name) {
-        report_.suite = name;
-        report_.timestamp = junitTimestamp(std::chrono::system_clock::now());
-        report_.hostname = hostName();
-        report_.properties = {
-            {"host", inv_.host}, {"port", std::to_string(inv_.port)}, {"version", kVersion}};
-        report_.properties.insert(report_.properties.end(), inv_.vars.begin(), inv_.vars.end());
+    int run(const Script& script) {
+        report_ = reportOf(inv_);
         tap(tapHeader(static_cast<int>(script.steps.size())));
-        return finish(carryOutAll(script), script);
+        return finish(carryOutAll(script));
     }
 
 private:
@@ -146,7 +153,7 @@ private:
     }
 
     // The report on every ending; a report that could not be written outweighs the rest.
-    int finish(int code, const Script&) {
+    int finish(int code) {
         if (junit_ && !junit_->commit(junitXml(report_))) {
             say(junit_->problem());
             return exitAfterOutput(kExitWrite);
@@ -266,18 +273,6 @@ private:
 } // namespace
 
 int runScript(const Invocation& inv) {
-    std::ifstream file(inv.script, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (!file) {
-        say("cannot read " + inv.script);
-        return kExitUsage;
-    }
-    const auto parsed = parseScript(text.str(), inv.script);
-    if (const auto* error = std::get_if<ScriptError>(&parsed)) {
-        std::fprintf(stderr, "%s\n", error->message.c_str());
-        return kExitUsage;
-    }
     // A report that cannot be written, or one that would overwrite the script, is said
     // before anything is sent.
     std::optional<ReportFile> junit;
@@ -293,8 +288,31 @@ int runScript(const Invocation& inv) {
             return kExitUsage;
         }
     }
+    // A script that cannot run is said, and is the report's verdict too: a CI server must not
+    // find an earlier unit's report, nor none.
+    const auto refused = [&](const std::string& reason) {
+        if (junit) {
+            RunReport report = reportOf(inv);
+            report.bailOut = reason;
+            if (!junit->commit(junitXml(report)))
+                say(junit->problem());
+        }
+        return kExitUsage;
+    };
+    std::ifstream file(inv.script, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (!file) {
+        say("cannot read " + inv.script);
+        return refused("cannot read " + inv.script);
+    }
+    const auto parsed = parseScript(text.str(), inv.script);
+    if (const auto* error = std::get_if<ScriptError>(&parsed)) {
+        std::fprintf(stderr, "%s\n", error->message.c_str());
+        return refused(error->message);
+    }
     Runner runner(inv, junit ? &*junit : nullptr);
-    return runner.run(std::get<Script>(parsed), inv.script);
+    return runner.run(std::get<Script>(parsed));
 }
 
 } // namespace vm::ctl
