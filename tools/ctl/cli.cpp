@@ -35,7 +35,7 @@ Exit codes:
   2  usage or script syntax error (said before anything is sent)
   3  could not connect (refused, unreachable, unknown host, connect timeout)
   4  connection lost, or no reply within the timeout
-  5  an output could not be written whole (stdout, --vcd, --junit: disk full, closed pipe)
+  5  an output could not be written whole (stdout, --vcd, --junit: a full disk)
 ping: 0 every probe answered, 4 a probe had no answer within 2700 ms,
   3 a probe could not be sent (unknown host, ICMP not permitted))";
 

@@ -21,7 +21,7 @@ int main(int argc, char* argv[]) {
     timeBeginPeriod(1);
 #endif
     const Parsed parsed = parseCommandLine(argc, argv, readWindowSettings(), windowSettingsPath());
-    std::fputs(parsed.out.c_str(), stdout);
+    standardOutput().write(parsed.out);
     std::fputs(parsed.err.c_str(), stderr);
     if (!parsed.invocation)
         return exitAfterOutput(parsed.exitCode); // --help > /dev/full is no success either
@@ -40,9 +40,12 @@ int main(int argc, char* argv[]) {
         case Command::Ping:
             return runPing(inv);
         case Command::Settings:
-            std::printf("host %s\nport %u\ninterval %.3f\nsettings %s\n", inv.host.c_str(),
-                        unsigned(inv.port), double(inv.interval.count()) / 1e6,
-                        inv.settingsFile.empty() ? "not found" : inv.settingsFile.c_str());
+            char interval[32];
+            std::snprintf(interval, sizeof interval, "%.3f", double(inv.interval.count()) / 1e6);
+            standardOutput().write("host " + inv.host + "\nport " + std::to_string(inv.port) +
+                                   "\ninterval " + interval + "\nsettings " +
+                                   (inv.settingsFile.empty() ? "not found" : inv.settingsFile) +
+                                   "\n");
             return exitAfterOutput(kExitOk);
         case Command::Run:
             break;

@@ -2,9 +2,7 @@
 
 #include "ctl/output.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
 #ifdef _WIN32
@@ -150,19 +148,15 @@ namespace {
 // Replaces `target` by `source`; nothing, or the system's reason.
 std::optional<std::string> replaceFile(const std::string& source, const std::string& target) {
 #ifdef _WIN32
+    clearSystemError();
     if (MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
         return std::nullopt;
-    char message[512] = {};
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   GetLastError(), 0, message, sizeof message, nullptr);
-    std::string text = message;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
-        text.pop_back();
-    return text;
+    return systemError();
 #else
+    clearSystemError();
     if (std::rename(source.c_str(), target.c_str()) == 0)
         return std::nullopt;
-    return std::string(std::strerror(errno));
+    return systemError();
 #endif
 }
 
