@@ -138,7 +138,9 @@ private:
             report_.results.push_back(std::move(result));
         }
         const std::size_t done = report_.results.size();
-        if (link_.interrupted()) {
+        if (standardOutput().failed()) {
+            report_.bailOut = standardOutput().problem(); // why the TAP stops short
+        } else if (link_.interrupted()) {
             std::string reason = "interrupted";
             if (done < script.steps.size())
                 reason += done + 1 == script.steps.size()
