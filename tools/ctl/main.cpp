@@ -23,7 +23,7 @@ int run(int argc, const char* const* argv) {
     using namespace vm::ctl;
     useUtf8Output();
     const Parsed parsed = parseCommandLine(argc, argv, readWindowSettings, windowSettingsPath());
-    std::fputs(parsed.out.c_str(), stdout);
+    standardOutput().write(parsed.out);
     std::fputs(parsed.err.c_str(), stderr);
     if (!parsed.invocation)
         return exitAfterOutput(parsed.exitCode); // --help > /dev/full is no success either

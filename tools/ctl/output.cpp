@@ -12,6 +12,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -54,22 +55,47 @@ std::vector<Record> recordsOf(const Arrival& arrival, std::optional<double> rttM
     return records;
 }
 
+void clearSystemError() {
+    errno = 0;
+#ifdef _WIN32
+    SetLastError(0);
+#endif
+}
+
+std::string systemError() {
+#ifdef _WIN32
+    // Windows' own words first: the C runtime maps some failures (a full disk among them)
+    // to errno values that mean something else.
+    if (const DWORD code = GetLastError()) {
+        char message[512] = {};
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                       message, sizeof message, nullptr);
+        std::string text = message;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
+            text.pop_back();
+        if (!text.empty())
+            return text;
+    }
+#endif
+    return errno != 0 ? std::strerror(errno) : "the system gave no reason";
+}
+
 Sink::Sink(const std::string& path)
     : name_(path) {
-    errno = 0;
+    clearSystemError();
     owned_.reset(openFile(path, "wb"));
     stream_ = owned_.get();
     if (!stream_)
-        fail(errno);
+        fail();
 }
 
 Sink::Sink(std::FILE* stream, std::string name)
     : stream_(stream)
     , name_(std::move(name)) {}
 
-bool Sink::fail(int error) {
+bool Sink::fail() {
     if (problem_.empty()) {
-        reason_ = error != 0 ? std::strerror(error) : "the system gave no reason";
+        reason_ = systemError();
         problem_ = "cannot write " + name_ + ": " + reason_;
     }
     return false;
@@ -80,9 +106,9 @@ bool Sink::write(std::string_view text) {
         return false;
     if (text.empty())
         return true;
-    errno = 0;
+    clearSystemError();
     if (std::fwrite(text.data(), 1, text.size(), stream_) != text.size())
-        return fail(errno);
+        return fail();
     return true;
 }
 
@@ -90,9 +116,13 @@ bool Sink::flush() {
     lastFlush_ = std::chrono::steady_clock::now();
     if (failed() || !stream_)
         return false;
-    errno = 0;
+    // A failure of a write made without this (printf) shows in ferror alone; its reason is
+    // the one the system still holds.
+    if (std::ferror(stream_))
+        return fail();
+    clearSystemError();
     if (std::fflush(stream_) != 0 || std::ferror(stream_))
-        return fail(errno);
+        return fail();
     return true;
 }
 
@@ -108,19 +138,20 @@ bool Sink::close(bool sync) {
     if (!owned_)
         return true;
     if (sync) {
+        clearSystemError();
 #ifdef _WIN32
         const int synced = _commit(_fileno(stream_));
 #else
         const int synced = fsync(fileno(stream_));
 #endif
         if (synced != 0)
-            return fail(errno);
+            return fail();
     }
-    errno = 0;
+    clearSystemError();
     const int closed = std::fclose(owned_.release());
     stream_ = nullptr;
     if (closed != 0)
-        return fail(errno);
+        return fail();
     return true;
 }
 

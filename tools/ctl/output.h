@@ -25,7 +25,7 @@ std::vector<Record> recordsOf(const Arrival& arrival, std::optional<double> rttM
 
 // Where output goes, standard output or a file, with every write, flush and the close
 // checked: the first failure is kept with the system's reason, and later writes do nothing,
-// so that a full disk or a closed pipe never passes for a complete report.
+// so that a full disk never passes for a complete report.
 class Sink {
 public:
     // A file created (or emptied) for writing; failed() says whether that worked.
@@ -48,7 +48,7 @@ public:
     const std::string& name() const { return name_; }
 
 private:
-    bool fail(int error);
+    bool fail(); // keeps the system's reason for the failure just seen
 
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> owned_{nullptr, &std::fclose};
     std::FILE* stream_ = nullptr;
@@ -57,6 +57,12 @@ private:
     std::string reason_;
     std::chrono::steady_clock::time_point lastFlush_ = std::chrono::steady_clock::now();
 };
+
+// Before a call whose failure is to be explained: forgets the system's last error.
+void clearSystemError();
+// The system's reason for the failure just seen ("No space left on device"; on Windows in
+// Windows' words).
+std::string systemError();
 
 // The program's standard output: everything printed there goes through it.
 Sink& standardOutput();

@@ -74,6 +74,7 @@ std::string pingRecord(const ProbeResult& probe, const std::string& time, Format
         return row + "\n";
     }
     nlohmann::ordered_json record;
+    record["type"] = reply ? "reply" : "error";
     record["time"] = time;
     record["result"] = resultName(probe);
     record["address"] = address.empty() ? nlohmann::json(nullptr) : nlohmann::json(address);
@@ -81,6 +82,7 @@ std::string pingRecord(const ProbeResult& probe, const std::string& time, Format
     record["time_ms"] = reply ? nlohmann::json(probe.outcome.roundTripMs) : nullptr;
     record["ttl"] = reply ? nlohmann::json(probe.outcome.reply.ttl) : nullptr;
     record["line"] = probe.line;
+    record["summary"] = nullptr;
     // A host given in bytes that are not UTF-8 shows with replacement characters.
     return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
@@ -122,7 +124,13 @@ int runPing(const Invocation& inv) {
                                              {"replies", replies},
                                              {"no_answer", unanswered},
                                              {"not_sent", notSent}};
-        out.write(nlohmann::ordered_json{{"summary", summary}}.dump() + "\n");
+        // The keys of a probe's record, as every record has them.
+        nlohmann::ordered_json record{{"type", "summary"},
+                                      {"time", isoTime(std::chrono::system_clock::now())}};
+        for (const char* key : {"result", "address", "bytes", "time_ms", "ttl", "line"})
+            record[key] = nullptr;
+        record["summary"] = summary;
+        out.write(record.dump() + "\n");
     } else if (!inv.quiet) {
         const auto n = [](std::uint64_t value) { return std::to_string(value); };
         std::fputs((counted(probes, "probe") + ", " + counted(replies, "reply", "replies") + ", " +

@@ -3,9 +3,7 @@
 #include "ctl/native.h"
 #include "ctl/output.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 

@@ -64,6 +64,18 @@ Value valueOf(const Field& field, const Record& r) {
     return {};
 }
 
+// A report of the run, yet without steps.
+RunReport reportOf(const Invocation& inv, const std::string& name) {
+    RunReport report;
+    report.suite = name;
+    report.timestamp = junitTimestamp(std::chrono::system_clock::now());
+    report.hostname = hostName();
+    report.properties = {
+        {"host", inv.host}, {"port", std::to_string(inv.port)}, {"version", kVersion}};
+    report.properties.insert(report.properties.end(), inv.vars.begin(), inv.vars.end());
+    return report;
+}
+
 class Runner {
 public:
     Runner(const Invocation& inv, ReportFile* junit)
@@ -73,12 +85,7 @@ public:
     // Runs every step, the `finally` section whatever happened before it, then writes the
     // report; the exit code.
     int run(const Script& script, const std::string& name) {
-        report_.suite = name;
-        report_.timestamp = junitTimestamp(std::chrono::system_clock::now());
-        report_.hostname = hostName();
-        report_.properties = {
-            {"host", inv_.host}, {"port", std::to_string(inv_.port)}, {"version", kVersion}};
-        report_.properties.insert(report_.properties.end(), inv_.vars.begin(), inv_.vars.end());
+        report_ = reportOf(inv_, name);
         tap(tapHeader(static_cast<int>(script.steps.size())));
         tap(tapProperties(inv_.vars));
         return finish(carryOutAll(script));
@@ -158,7 +165,7 @@ private:
             if (link_.interrupted())
                 return "interrupted";
             if (standardOutput().failed())
-                return "cannot write standard output";
+                return standardOutput().problem();
             const Clock::time_point start = Clock::now();
             StepResult result;
             if (!link_.isOpen() && needsLink(step) && !unreachable) {
@@ -340,23 +347,13 @@ private:
 int runScript(const Invocation& inv) {
     const bool fromStdin = inv.script == "-";
     const std::string name = fromStdin ? "stdin" : inv.script;
-    const std::optional<std::string> bytes = readWhole(inv.script);
-    if (!bytes) {
-        say("cannot read " + name);
-        return kExitUsage;
-    }
-    const auto parsed = parseScript(textAsUtf8(*bytes), name);
-    if (const auto* error = std::get_if<ScriptError>(&parsed)) {
-        for (const std::string& message : error->messages)
-            std::fprintf(stderr, "%s\n", message.c_str());
-        return kExitUsage;
-    }
     // A report that cannot be written, or one that would overwrite the script, is said
     // before anything is sent.
     std::optional<ReportFile> junit;
     if (!inv.junitFile.empty()) {
         std::error_code ignored;
-        if (!fromStdin && std::filesystem::equivalent(pathOf(inv.script), pathOf(inv.junitFile), ignored)) {
+        if (!fromStdin &&
+            std::filesystem::equivalent(pathOf(inv.script), pathOf(inv.junitFile), ignored)) {
             say("--junit " + inv.junitFile + " is the script itself; give another file");
             return kExitUsage;
         }
@@ -365,6 +362,31 @@ int runScript(const Invocation& inv) {
             say(junit->problem());
             return kExitUsage;
         }
+    }
+    // A script that cannot run is said, and is the report's verdict too: a CI server must not
+    // find an earlier unit's report, nor none.
+    const auto refused = [&](const std::string& reason) {
+        if (junit) {
+            RunReport report = reportOf(inv, name);
+            report.bailOut = reason;
+            if (!junit->commit(junitXml(report)))
+                say(junit->problem());
+        }
+        return kExitUsage;
+    };
+    const std::optional<std::string> bytes = readWhole(inv.script);
+    if (!bytes) {
+        say("cannot read " + name);
+        return refused("cannot read " + name);
+    }
+    const auto parsed = parseScript(textAsUtf8(*bytes), name);
+    if (const auto* error = std::get_if<ScriptError>(&parsed)) {
+        std::string all;
+        for (const std::string& message : error->messages) {
+            std::fprintf(stderr, "%s\n", message.c_str());
+            all += (all.empty() ? "" : "\n") + message;
+        }
+        return refused(all);
     }
     Runner runner(inv, junit ? &*junit : nullptr);
     return runner.run(std::get<Script>(parsed), name);
