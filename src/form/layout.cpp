@@ -1,5 +1,7 @@
 #include "form/layout.h"
 
+#include "form/form.h" // kVendorAddress, the vendor link's caption
+
 #include <algorithm>
 #include <array>
 

@@ -65,9 +65,6 @@ inline constexpr int kClientWidth = 11160;
 inline constexpr int kClientHeight = 9570;
 inline constexpr Font kWindowFont{"Arial", 9, false};
 
-// The vendor web page: the caption of the link label Label1(1), and the address it opens.
-inline constexpr std::string_view kVendorAddress = "www.velmora.example";
-
 // Horizontal alignment of a text box's text.
 enum class Align { Left, Center, Right };
 
