@@ -1,5 +1,7 @@
 #include "link/winsock.h"
 
+#include "protocol/loglines.h"
+
 #include <QHostAddress>
 #include <QNetworkProxy>
 #include <QTcpSocket>
@@ -26,11 +28,8 @@ using Clock = std::chrono::steady_clock;
 // so two (the bytes, then the close) are the usual count.
 constexpr int kDrainReads = 16;
 
-// The most one arrival holds. Each arrival is decoded whole before the event loop turns
-// again, and one of merged status frames costs a line per frame; a module that streams
-// frames faster than they are shown would otherwise hand over megabytes at once and stop
-// the window for seconds. The rest waits in the system's buffer, where TCP slows the sender.
-constexpr qint64 kMaxArrivalBytes = 64 * 1024;
+// The most one arrival holds (see loglines::kMaxArrivalBytes).
+constexpr qint64 kMaxArrivalBytes = qint64(loglines::kMaxArrivalBytes);
 
 } // namespace
 
@@ -101,7 +100,7 @@ Winsock::~Winsock() {
     releaseSocket();
 }
 
-qint16 Winsock::State() const {
+int Winsock::State() const {
     if (m_lookup)
         return kResolving;
     if (!m_socket)
@@ -214,6 +213,22 @@ bool Winsock::waitForConnect(int msecs) {
     if (attemptPending())
         timedOut(msecs);
     return State() == kConnected;
+}
+
+void Winsock::Connect(const std::string& host, int port) {
+    RemoteHost = QString::fromStdString(host);
+    RemotePort = port;
+    LocalPort = 0;
+    Connect();
+}
+
+bool Winsock::WaitForConnect(std::chrono::milliseconds wait) {
+    return waitForConnect(int(wait.count()));
+}
+
+bool Winsock::SendData(ByteView bytes) {
+    return SendData(QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                            qsizetype(bytes.size())));
 }
 
 bool Winsock::SendData(const QByteArray& data) {

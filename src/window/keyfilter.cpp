@@ -138,7 +138,9 @@ void limitUserText(QLineEdit* field, int maxLength) {
 namespace {
 class EnterPresses : public QObject {
 public:
-    explicit EnterPresses(QAbstractButton* button) : QObject(button), button_(button) {}
+    explicit EnterPresses(QAbstractButton* button)
+        : QObject(button)
+        , button_(button) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {

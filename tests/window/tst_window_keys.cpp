@@ -172,14 +172,14 @@ private slots:
     // the address field round to it again: the window's reading order, frame by frame.
     void tabFollowsReadingOrder() {
         const QStringList expected = {
-            "txtDestIP",     "txtDestPort",   "cmdConnect",    "cmdDisconnect", "cmdPingStart",
-            "cmdPingStop",   "optInterval_0", "cboTime",       "optLog_0",      "optCommand_0",
-            "ComboSet",      "ComboValue",    "ComboReset",    "cmdSend",       "cmdEnd",
-            "cmdClear",      "txt_Input_0",   "txt_Input_1",   "txt_Input_2",   "txt_Input_3",
-            "txt_Input_4",   "txt_Input_5",   "txt_Output_0",  "txt_Output_1",  "txt_CheckSum",
-            "txtCounter_0",  "txtCounter_1",  "txtCounter_2",  "txtCounter_3",  "txtCounter_4",
-            "txtCounter_5",  "txtGapTime_0",  "txtGapTime_1",  "txtGapTime_2",  "txtGapTime_3",
-            "txtGapTime_4",  "txtGapTime_5",  "List1",         "txtDestIP"};
+            "txtDestIP",    "txtDestPort",   "cmdConnect",   "cmdDisconnect", "cmdPingStart",
+            "cmdPingStop",  "optInterval_0", "cboTime",      "optLog_0",      "optCommand_0",
+            "ComboSet",     "ComboValue",    "ComboReset",   "cmdSend",       "cmdEnd",
+            "cmdClear",     "txt_Input_0",   "txt_Input_1",  "txt_Input_2",   "txt_Input_3",
+            "txt_Input_4",  "txt_Input_5",   "txt_Output_0", "txt_Output_1",  "txt_CheckSum",
+            "txtCounter_0", "txtCounter_1",  "txtCounter_2", "txtCounter_3",  "txtCounter_4",
+            "txtCounter_5", "txtGapTime_0",  "txtGapTime_1", "txtGapTime_2",  "txtGapTime_3",
+            "txtGapTime_4", "txtGapTime_5",  "List1",        "txtDestIP"};
         for (QWidget* control : window_->findChildren<QWidget*>())
             control->setEnabled(true);
         // The focused control by its design name (the interval box types into a line edit
