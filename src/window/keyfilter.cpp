@@ -1,5 +1,7 @@
 #include "window/keyfilter.h"
 
+#include "form/form.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -40,7 +42,7 @@ int typedCharCode(int key, Qt::KeyboardModifiers modifiers, const QString& text)
 }
 
 bool isEntryFieldChar(int code) {
-    return code == 8 || code == '.' || (code >= '0' && code <= '9');
+    return form::isEntryFieldChar(code);
 }
 
 namespace {
