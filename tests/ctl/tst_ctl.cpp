@@ -168,6 +168,8 @@ TEST_CASE("decode reads RECV lines, daily-file entries and hex lines, and skips 
         {"\r", InputLine::Kind::NoFrame, 0, ""},
         {"[09:15:02.047] SEND : 4E 52 45 51 ", InputLine::Kind::NoFrame, 0, ""},
         {"Different responce data length : 20 Bytes", InputLine::Kind::NoFrame, 0, ""},
+        {"[09:15:02.047] Log File Error!! /opt/Log/20240301.txt : Not a directory",
+         InputLine::Kind::NoFrame, 0, ""},
         {"4E3", InputLine::Kind::Unreadable, 0, ""},
         {"hello", InputLine::Kind::Unreadable, 0, ""},
     };

@@ -185,7 +185,7 @@ TEST_CASE("status, set and reset print the decoded reply; faults give their exit
         {at("{garbage}", {"status"}), 1, "not a status frame: 20 bytes", ""},
         {at("{silent}", {"-t", "200", "status"}), 4, "", "no reply within 200 ms"},
         {at("{closed}", {"status"}), 3, "", "cannot connect to 127.0.0.1:"},
-        {at("{full}", {"-t", "200", "status"}), 3, "", "no connection within 200 ms"},
+        {at("{full}", {"-t", "200", "status"}), 3, "", "Connection timed out after 200 ms"},
         {at("{fixture}", {"set", "3", "1"}), 2, "", "CH is 1, 2 or A"},
         {at("{fixture}", {"reset", "0"}), 2, "", "CH is 1 to 6 or A"},
         {at("{fixture}", {"set", "1"}), 2, "", "V is required"},

@@ -20,7 +20,7 @@ enum Exit : int {
     kExitLost = 4,        // connection lost, or no reply within the timeout
 };
 
-inline constexpr std::string_view kDefaultHost = "192.168.1.110";
+inline constexpr std::string_view kDefaultHost = vm::settings::kDefaultAddress;
 inline constexpr std::uint16_t kDefaultPort = 4000;
 
 enum class Command { Status, Set, Reset, Watch, Decode, Run, Ping, Settings };

@@ -2,6 +2,7 @@
 
 #include "ctl/commands.h"
 #include "ctl/output.h"
+#include "protocol/loglines.h"
 
 #include <cstdio>
 #include <memory>
@@ -12,9 +13,7 @@ namespace {
 
 // Texts the log writes that carry no reply bytes.
 bool isOtherLogLine(std::string_view line) {
-    for (const std::string_view mark :
-         {" SEND : ", "Different responce data length", "Socket ", "Connect ", "Send ", "Repeat ",
-          "Ping", "ping:", "Reply From ", "No answer from "})
+    for (const std::string_view mark : loglines::kOtherLineMarks)
         if (line.find(mark) != std::string_view::npos)
             return true;
     return false;
@@ -83,7 +82,7 @@ InputLine readInputLine(std::string_view line) {
     InputLine in;
     if (line.empty())
         return in;
-    constexpr std::string_view kRecv = " RECV : ";
+    constexpr std::string_view kRecv = loglines::kRecv;
     if (const std::size_t at = line.find(kRecv); at != std::string_view::npos) {
         // "[HH:MM:SS.mmm] RECV : 4E31..."
         if (at == 14 && line.front() == '[' && line[13] == ']')

@@ -1,11 +1,14 @@
 #include "ctl/link.h"
 
+#include "protocol/connecting.h"
+#include "protocol/loglines.h"
+
 #include <csignal>
 
 namespace vm::ctl {
 
 namespace {
-constexpr std::size_t kReadSize = 64 * 1024;
+constexpr std::size_t kReadSize = loglines::kMaxArrivalBytes;
 } // namespace
 
 Link::Link()
@@ -68,11 +71,11 @@ std::optional<std::string> Link::connect(const std::string& host, std::uint16_t 
         socket_.close(ignored);
         if (interrupted_)
             return std::string("interrupted");
-        return "no connection within " + std::to_string(timeout.count()) + " ms";
+        return connecting::connectTimedOut(timeout);
     }
     const std::error_code result = attempt->result;
     if (result)
-        return result == asio::error::host_not_found ? "unknown host" : result.message();
+        return result == asio::error::host_not_found ? connecting::kHostNotFound : result.message();
     std::error_code ignored;
     socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
     open_ = true;

@@ -1,6 +1,8 @@
 #include "ctl/record.h"
 
 #include "protocol/decoder.h"
+#include "protocol/hex.h"
+#include "protocol/utf8.h"
 
 #include <cstdio>
 
@@ -9,12 +11,7 @@ namespace vm::ctl {
 namespace {
 
 void appendLatin1AsUtf8(std::string& out, unsigned char c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-        return;
-    }
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+    utf8::append(out, c);
 }
 
 std::string number(double value) {
@@ -180,23 +177,11 @@ std::string isoTime(std::chrono::system_clock::time_point time) {
 }
 
 std::string hexUpper(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string out(bytes.size() * 2, '0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        out[2 * i] = digits[bytes[i] >> 4];
-        out[2 * i + 1] = digits[bytes[i] & 0x0F];
-    }
-    return out;
+    return hex::upper(bytes);
 }
 
 int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return hex::digitValue(c);
 }
 
 std::string jsonString(std::string_view latin1) {

@@ -11,12 +11,14 @@ namespace vm::ctl {
 
 namespace {
 
+// The ASCII names of protocol/settings.h as the registry takes them.
+std::wstring wide(std::string_view ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
 const std::wstring& subKey() {
-    static const std::wstring key = [] {
-        std::wstring k = L"Software\\VM3870_SIMUL\\";
-        k.append(kSettingsSection.begin(), kSettingsSection.end());
-        return k;
-    }();
+    static const std::wstring key =
+        L"Software\\" + wide(vm::settings::kApplication) + L"\\" + wide(kSettingsSection);
     return key;
 }
 
@@ -64,9 +66,9 @@ WindowSettings readWindowSettings() {
         ERROR_SUCCESS)
         return {};
     WindowSettings settings;
-    settings.address = readValue(key, L"ADDRESS");
-    settings.port = readValue(key, L"PORT");
-    settings.interval = readValue(key, L"INTERVAL");
+    settings.address = readValue(key, wide(vm::settings::kAddressKey).c_str());
+    settings.port = readValue(key, wide(vm::settings::kPortKey).c_str());
+    settings.interval = readValue(key, wide(vm::settings::kIntervalKey).c_str());
     RegCloseKey(key);
     return settings;
 }

@@ -1,14 +1,15 @@
 #include "emu/server.h"
 
 #include "emu/request.h"
+#include "protocol/timestamp.h"
 
-#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <chrono>
 #include <deque>
 #include <utility>
 
@@ -178,7 +179,7 @@ private:
 } // namespace
 
 QString lineStamp() {
-    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("[HH:mm:ss.zzz]"));
+    return QString::fromStdString(formatTimeStamp(utcTimeOfDay(std::chrono::system_clock::now())));
 }
 
 Server::Server(const Options& options, Device::Clock clock, LineSink sink, QObject* parent)
