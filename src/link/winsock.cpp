@@ -1,5 +1,6 @@
 #include "link/winsock.h"
 
+#include "protocol/connecting.h"
 #include "protocol/loglines.h"
 
 #include <QHostAddress>
@@ -14,6 +15,7 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <netdb.h>
 #include <sys/socket.h>
@@ -61,25 +63,25 @@ void Winsock::Lookup::run(const std::shared_ptr<Lookup>& lookup, const QByteArra
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     const int status = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
-    // The first IPv4 address, else the first address of any kind.
-    QHostAddress chosen;
-    for (const addrinfo* entry = status == 0 ? found : nullptr; entry; entry = entry->ai_next) {
-        const QHostAddress candidate(entry->ai_addr);
-        if (chosen.isNull() || (candidate.protocol() == QAbstractSocket::IPv4Protocol &&
-                                chosen.protocol() != QAbstractSocket::IPv4Protocol))
-            chosen = candidate;
-    }
+    std::vector<QHostAddress> addresses;
+    for (const addrinfo* entry = status == 0 ? found : nullptr; entry; entry = entry->ai_next)
+        addresses.emplace_back(entry->ai_addr);
     if (found)
         ::freeaddrinfo(found);
+    const QHostAddress* choice = connecting::chooseAddress(addresses, [](const QHostAddress& a) {
+        return a.protocol() == QAbstractSocket::IPv4Protocol;
+    });
+    const QHostAddress chosen = choice ? *choice : QHostAddress();
 
     const std::lock_guard lock(lookup->mutex);
     lookup->finished = true;
     lookup->address = chosen;
     if (chosen.isNull())
-        lookup->error = status == 0 || status == EAI_NONAME
-                            ? QStringLiteral("Host not found")
-                            : QStringLiteral("Host not found (%1)")
-                                  .arg(QString::fromLocal8Bit(::gai_strerror(status)));
+        lookup->error =
+            status == 0 || status == EAI_NONAME
+                ? QString::fromLatin1(connecting::kHostNotFound)
+                : QStringLiteral("%1 (%2)").arg(QString::fromLatin1(connecting::kHostNotFound),
+                                                QString::fromLocal8Bit(::gai_strerror(status)));
     lookup->finishedChanged.notify_all();
     if (Winsock* owner = lookup->owner)
         QMetaObject::invokeMethod(
@@ -266,9 +268,9 @@ void Winsock::attemptFailed(const QString& description) {
 }
 
 void Winsock::timedOut(int msecs) {
-    attemptFailed((m_lookup ? QStringLiteral("Host lookup timed out after %1 ms")
-                            : QStringLiteral("Connection timed out after %1 ms"))
-                      .arg(msecs));
+    const std::chrono::milliseconds wait(msecs);
+    attemptFailed(QString::fromStdString(m_lookup ? connecting::lookupTimedOut(wait)
+                                                  : connecting::connectTimedOut(wait)));
 }
 
 void Winsock::lookupFinished(const std::shared_ptr<Lookup>& lookup) {

@@ -195,11 +195,15 @@ void frmSim_3870::bindControls() {
     bindTextBoxes(f.txtGapTime, txtGapTime);
     bindListBox(f.List1, List1);
 
-    // Keys: the filter decides on each typed character before it goes in, and what the user
-    // puts in is cut to the field's limit.
+    // Keys: the filter decides on each typed character before it goes in; pasted and dropped
+    // text passes the same rule, and what the user puts in is cut to the field's limit.
     new vm::KeyPressFilter(txtDestIP, [&f](int& KeyAscii) { f.txtDestIP_KeyPress(KeyAscii); });
     new vm::KeyPressFilter(txtDestPort, [&f](int& KeyAscii) { f.txtDestPort_KeyPress(KeyAscii); });
     new vm::KeyPressFilter(cboTime, [&f](int& KeyAscii) { f.cboTime_KeyPress(KeyAscii); });
-    vm::limitUserText(txtDestIP, int(f.txtDestIP.MaxLength()));
-    vm::limitUserText(txtDestPort, int(f.txtDestPort.MaxLength()));
+    const vm::InsertFilter pasted = [&f](const QString& inserted) {
+        return QString::fromStdString(f.PasteFilter(inserted.toStdString()));
+    };
+    vm::limitUserText(txtDestIP, int(f.txtDestIP.MaxLength()), pasted);
+    vm::limitUserText(txtDestPort, int(f.txtDestPort.MaxLength()), pasted);
+    vm::limitUserText(cboTime->lineEdit(), int(f.cboTime.MaxLength()), pasted);
 }
