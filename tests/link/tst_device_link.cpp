@@ -11,6 +11,7 @@
 #include "toolkit/errorbox.h"
 #include "window/frmSim_3870.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -130,6 +131,7 @@ private slots:
     void refusedDestination();
     void framesOnTheWire_data();
     void framesOnTheWire();
+    void keyboardAloneSendsAFrame();
     void sendConnectsFirstAndConnectEventFollows();
     void sendOnResetConnectionLogsFailure();
     void sendGivesUpAPendingConnectWhenItsWaitEnds();
@@ -314,6 +316,31 @@ void TestDeviceLink::framesOnTheWire() {
     rig.ui.form->cmdSend->click();
     QCOMPARE(rig.ui.lines.last(), kStamp + " SEND : " + hex);
     QTRY_COMPARE(rig.module.received(), frame);
+}
+
+// A user with the keyboard alone: the arrow keys choose the command within its group, Tab
+// reaches the pick lists in reading order, the arrow keys pick their entries, and Enter on
+// the focused Send sends the frame those choices make.
+void TestDeviceLink::keyboardAloneSendsAFrame() {
+    Rig rig;
+    QVERIFY(rig.connectNow());
+    frmSim_3870& window = *rig.ui.form;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    const auto press = [](Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); };
+    window.optCommand[0]->setFocus();
+    press(Qt::Key_Down); // T (DO Setting)
+    QVERIFY(window.optCommand[1]->isChecked() && window.ComboSet->isEnabled());
+    press(Qt::Key_Tab); // Channel
+    press(Qt::Key_Down);
+    press(Qt::Key_Tab); // Value
+    press(Qt::Key_Down);
+    press(Qt::Key_Tab); // Send (the reset channel is greyed)
+    QCOMPARE(QApplication::focusWidget(), window.cmdSend);
+    press(Qt::Key_Return);
+    QCOMPARE(rig.ui.lines.last(), kStamp + " SEND : 4E 54 32 31 ");
+    QTRY_COMPARE(rig.module.received(), QByteArray("NT21"));
 }
 
 void TestDeviceLink::sendConnectsFirstAndConnectEventFollows() {
