@@ -8,9 +8,12 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 class WindowKeysTest : public QObject {
@@ -144,18 +147,55 @@ private slots:
         QCOMPARE(edit->text().size(), loaded.size() - 1);
     }
 
-    // Pasting is not filtered by character, but it is held to the length limit (the
-    // middle click and the context menu's Paste insert the same way as Shift+Insert).
+    // Pasting is held to the length limit (the middle click and the context menu's Paste
+    // insert the same way as Shift+Insert).
     void pastedTextIsLimited_data() { typedLengthIsLimitedButProgramTextIsNot_data(); }
     void pastedTextIsLimited() {
         QFETCH(QString, name);
         QFETCH(int, limit);
-        QApplication::clipboard()->setText(QStringLiteral("x").repeated(32));
+        QApplication::clipboard()->setText(QStringLiteral("7").repeated(32));
         QWidget* typed = clickInto(name, QStringLiteral("1"));
         QVERIFY(typed);
         QTest::keyClick(typed, Qt::Key_Insert, Qt::ShiftModifier);
         QCOMPARE(field(name)->text(),
-                 QStringLiteral("1") + QStringLiteral("x").repeated(limit - 1));
+                 QStringLiteral("1") + QStringLiteral("7").repeated(limit - 1));
+    }
+
+    // Pasted text passes the typed keys' rule before the length cut: what a key would be
+    // refused is dropped, with one beep for the paste, so a pasted port keeps its meaning.
+    void pastedTextIsFiltered_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("beeps");
+        QTest::newRow("port after a blank") << "txtDestPort"
+                                            << " 20001"
+                                            << "20001" << 1;
+        QTest::newRow("signed port") << "txtDestPort"
+                                     << "+20001"
+                                     << "20001" << 1;
+        QTest::newRow("digits alone") << "txtDestPort"
+                                      << "4000"
+                                      << "4000" << 0;
+        QTest::newRow("address with blanks") << "txtDestIP"
+                                             << " 127.0.0.1 "
+                                             << "127.0.0.1" << 1;
+        QTest::newRow("interval with its unit") << "cboTime"
+                                                << "0.05 s"
+                                                << "0.05" << 1;
+    }
+    void pastedTextIsFiltered() {
+        QFETCH(QString, name);
+        QFETCH(QString, pasted);
+        QFETCH(QString, after);
+        QFETCH(int, beeps);
+        QApplication::clipboard()->setText(pasted);
+        QWidget* typed = clickInto(name, QString());
+        QVERIFY(typed);
+        beeps_ = 0;
+        QTest::keyClick(typed, Qt::Key_Insert, Qt::ShiftModifier);
+        QCOMPARE(field(name)->text(), after);
+        QCOMPARE(beeps_, beeps);
     }
 
     void valueBoxesTakeNoTyping() {
@@ -163,6 +203,60 @@ private slots:
         input->setFocus();
         QTest::keyClicks(input, QStringLiteral("1a"));
         QCOMPARE(input->text(), QString());
+    }
+
+    // Tab and Shift+Tab through every control that takes the focus, all of them enabled, from
+    // the address field round to it again: the window's reading order, frame by frame.
+    void tabFollowsReadingOrder() {
+        const QStringList expected = {
+            "txtDestIP",    "txtDestPort",   "cmdConnect",   "cmdDisconnect", "cmdPingStart",
+            "cmdPingStop",  "optInterval_0", "cboTime",      "optLog_0",      "optCommand_0",
+            "ComboSet",     "ComboValue",    "ComboReset",   "cmdSend",       "cmdEnd",
+            "cmdClear",     "txt_Input_0",   "txt_Input_1",  "txt_Input_2",   "txt_Input_3",
+            "txt_Input_4",  "txt_Input_5",   "txt_Output_0", "txt_Output_1",  "txt_CheckSum",
+            "txtCounter_0", "txtCounter_1",  "txtCounter_2", "txtCounter_3",  "txtCounter_4",
+            "txtCounter_5", "txtGapTime_0",  "txtGapTime_1", "txtGapTime_2",  "txtGapTime_3",
+            "txtGapTime_4", "txtGapTime_5",  "List1",        "txtDestIP"};
+        for (QWidget* control : window_->findChildren<QWidget*>())
+            control->setEnabled(true);
+        // The focused control by its design name (the interval box types into a line edit
+        // of its own).
+        const auto focused = [] {
+            QWidget* widget = QApplication::focusWidget();
+            while (widget && widget->objectName().isEmpty())
+                widget = widget->parentWidget();
+            return widget ? widget->objectName() : QString();
+        };
+        const auto walk = [&](Qt::KeyboardModifiers modifiers) {
+            QStringList visited{focused()};
+            for (qsizetype i = 1; i < expected.size(); ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifiers);
+                visited << focused();
+            }
+            return visited;
+        };
+        window_->txtDestIP->setFocus();
+        QCOMPARE(walk(Qt::NoModifier), expected);
+        QStringList backwards = expected;
+        std::reverse(backwards.begin(), backwards.end());
+        QCOMPARE(walk(Qt::ShiftModifier), backwards);
+    }
+
+    // Enter, on either key, presses the focused button as Space does.
+    void keysPressFocusedButton_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Return") << int(Qt::Key_Return) << 0;
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+        QTest::newRow("Space") << int(Qt::Key_Space) << 0;
+    }
+    void keysPressFocusedButton() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        window_->AddLog(QStringLiteral("a line to clear"));
+        window_->cmdClear->setFocus();
+        QTest::keyClick(window_->cmdClear, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(window_->List1->count(), 0);
     }
 };
 

@@ -1,7 +1,7 @@
+#include "app/application.h"
 #include "probe/privilege.h"
-#include "window/application.h"
 #include "window/frmSim_3870.h"
-#include "window/startup.h"
+#include "app/startup.h"
 
 #include <QApplication>
 
