@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     QDir().mkpath(vm::logFolder());
     harness->dailyFile = vm::logFolder() + QLatin1Char('/') +
                          vm::dailyLogFileName(vm::currentDateTime().toLocalTime().date());
-    harness->ui.form->optLog[1]->setChecked(true); // "List + File"
+    harness->ui.form->optLog[1]->click(); // "List + File", as a user picks it
     // Fonts and styles are set up on first use and kept for the process: do that here, so
     // that no input is blamed for them.
     for (const int length : {2, 33, 34, 57})
