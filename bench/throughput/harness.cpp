@@ -5,7 +5,7 @@
 #include "log/logfile.h"
 #include "support/program_folder.h"
 #include "toolkit/errorbox.h"
-#include "window/application.h"
+#include "app/application.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>

@@ -1,5 +1,6 @@
 #include "window/keyfilter.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -132,6 +133,35 @@ private:
 
 void limitUserText(QLineEdit* field, int maxLength) {
     field->setValidator(new UserTextLimit(field, maxLength));
+}
+
+namespace {
+class EnterPresses : public QObject {
+public:
+    explicit EnterPresses(QAbstractButton* button) : QObject(button), button_(button) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != button_ || event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const auto modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+            modifiers != Qt::NoModifier)
+            return false;
+        // A held key presses once, as Space does.
+        if (!key->isAutoRepeat() && button_->isEnabled())
+            button_->click();
+        return true;
+    }
+
+private:
+    QAbstractButton* button_;
+};
+} // namespace
+
+void pressOnEnter(QAbstractButton* button) {
+    button->installEventFilter(new EnterPresses(button));
 }
 
 } // namespace vm

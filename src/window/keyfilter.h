@@ -5,6 +5,7 @@
 
 #include <functional>
 
+class QAbstractButton;
 class QLineEdit;
 class QWidget;
 
@@ -47,5 +48,9 @@ private:
 // characters: text that would pass the limit is cut at the end of what was put in. Text
 // set by the program is never cut, and a longer text so set may be edited but not grown.
 void limitUserText(QLineEdit* field, int maxLength);
+
+// Enter (either key) presses the button while it has the focus, as Space does, the way
+// a command button of a dialog takes the key.
+void pressOnEnter(QAbstractButton* button);
 
 } // namespace vm

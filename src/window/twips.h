@@ -1,17 +1,15 @@
 #pragma once
 
+#include "form/layout.h"
+
 #include <QRect>
 
 namespace vm {
 
-// The window's geometry is kept in twips, as it was designed; 15 twips make one pixel
-// at 96 dots per inch.
-inline constexpr int kTwipsPerPixel = 15;
-
+// The window's geometry is kept in twips, as it was designed; the Qt window lays it out at
+// 96 dots per inch (15 twips to a pixel) and lets Qt scale for the screen.
 constexpr int twipsToPx(int twips) {
-    // Round to the nearest pixel, halves away from zero.
-    return twips >= 0 ? (twips + kTwipsPerPixel / 2) / kTwipsPerPixel
-                      : -((-twips + kTwipsPerPixel / 2) / kTwipsPerPixel);
+    return form::twipsToPixels(twips, 96);
 }
 
 constexpr QRect twipsRect(int left, int top, int width, int height) {

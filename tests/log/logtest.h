@@ -5,7 +5,7 @@
 #include "log/logfile.h"
 #include "log/timestamp.h"
 #include "toolkit/errorbox.h"
-#include "window/startup.h"
+#include "app/startup.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "log/mounts.h"
 #include "log/timestamp.h"
 #include "toolkit/errorbox.h"
-#include "window/startup.h"
+#include "app/startup.h"
 
 #include <QDir>
 #include <QFile>

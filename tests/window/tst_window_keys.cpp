@@ -8,9 +8,12 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 class WindowKeysTest : public QObject {
@@ -163,6 +166,60 @@ private slots:
         input->setFocus();
         QTest::keyClicks(input, QStringLiteral("1a"));
         QCOMPARE(input->text(), QString());
+    }
+
+    // Tab and Shift+Tab through every control that takes the focus, all of them enabled, from
+    // the address field round to it again: the window's reading order, frame by frame.
+    void tabFollowsReadingOrder() {
+        const QStringList expected = {
+            "txtDestIP",     "txtDestPort",   "cmdConnect",    "cmdDisconnect", "cmdPingStart",
+            "cmdPingStop",   "optInterval_0", "cboTime",       "optLog_0",      "optCommand_0",
+            "ComboSet",      "ComboValue",    "ComboReset",    "cmdSend",       "cmdEnd",
+            "cmdClear",      "txt_Input_0",   "txt_Input_1",   "txt_Input_2",   "txt_Input_3",
+            "txt_Input_4",   "txt_Input_5",   "txt_Output_0",  "txt_Output_1",  "txt_CheckSum",
+            "txtCounter_0",  "txtCounter_1",  "txtCounter_2",  "txtCounter_3",  "txtCounter_4",
+            "txtCounter_5",  "txtGapTime_0",  "txtGapTime_1",  "txtGapTime_2",  "txtGapTime_3",
+            "txtGapTime_4",  "txtGapTime_5",  "List1",         "txtDestIP"};
+        for (QWidget* control : window_->findChildren<QWidget*>())
+            control->setEnabled(true);
+        // The focused control by its design name (the interval box types into a line edit
+        // of its own).
+        const auto focused = [] {
+            QWidget* widget = QApplication::focusWidget();
+            while (widget && widget->objectName().isEmpty())
+                widget = widget->parentWidget();
+            return widget ? widget->objectName() : QString();
+        };
+        const auto walk = [&](Qt::KeyboardModifiers modifiers) {
+            QStringList visited{focused()};
+            for (qsizetype i = 1; i < expected.size(); ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifiers);
+                visited << focused();
+            }
+            return visited;
+        };
+        window_->txtDestIP->setFocus();
+        QCOMPARE(walk(Qt::NoModifier), expected);
+        QStringList backwards = expected;
+        std::reverse(backwards.begin(), backwards.end());
+        QCOMPARE(walk(Qt::ShiftModifier), backwards);
+    }
+
+    // Enter, on either key, presses the focused button as Space does.
+    void keysPressFocusedButton_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Return") << int(Qt::Key_Return) << 0;
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+        QTest::newRow("Space") << int(Qt::Key_Space) << 0;
+    }
+    void keysPressFocusedButton() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        window_->AddLog(QStringLiteral("a line to clear"));
+        window_->cmdClear->setFocus();
+        QTest::keyClick(window_->cmdClear, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(window_->List1->count(), 0);
     }
 };
 

@@ -1,7 +1,7 @@
 // The window as a user first sees it: every control's place, caption, state, font and
 // colour, and the keyboard focus order.
 
-#include "window/fonts.h"
+#include "app/fonts.h"
 #include "window/frmSim_3870.h"
 
 #include <QAbstractButton>

@@ -1,4 +1,4 @@
-#include "window/startup.h"
+#include "app/startup.h"
 
 #include "log/logfile.h"
 #include "toolkit/errorbox.h"

@@ -1,6 +1,6 @@
-#include "window/application.h"
+#include "app/application.h"
 #include "window/frmSim_3870.h"
-#include "window/startup.h"
+#include "app/startup.h"
 
 #include <QApplication>
 

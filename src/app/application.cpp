@@ -1,7 +1,7 @@
-#include "window/application.h"
+#include "app/application.h"
 
 #include "window/accessible_batch.h"
-#include "window/fonts.h"
+#include "app/fonts.h"
 
 #include <QApplication>
 #include <QIcon>
