@@ -510,14 +510,24 @@ int MainWindow::run() {
     UpdateWindow(hwnd_);
     SetFocus(GetNextDlgTabItem(hwnd_, nullptr, FALSE));
 
-    MSG message{};
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (hwnd_ && IsDialogMessageW(hwnd_, &message))
+    // The one message loop: every message first (the user's input, the socket's events), then
+    // the timers' due ticks, as WM_TIMER comes after everything else.
+    const std::vector<HANDLE> timers = Timer::handles();
+    for (;;) {
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                return int(message.wParam);
+            if (hwnd_ && IsDialogMessageW(hwnd_, &message))
+                continue;
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (Timer::runDue())
             continue;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+        MsgWaitForMultipleObjectsEx(DWORD(timers.size()), timers.data(), INFINITE, QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE);
     }
-    return int(message.wParam);
 }
 
 MainWindow::Native* MainWindow::nativeOf(HWND hwnd) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Windows installer under Wine as a user would, and checks what the user meets:
-# the programs and both Start-menu shortcuts in place, the installed command line running from
-# the shortcut's prompt, an uninstall that removes the programs and keeps the Log folder and the
+# the programs and both Start-menu shortcuts in place, the installed window opening, the installed
+# command line running from the shortcut's prompt, an uninstall that removes the programs and keeps the Log folder and the
 # settings, and an older version replaced by this one. Runs in the Windows build's Wine prefix.
 #
 #   tests/win32/msi.sh <vm3870-x.y.z-win64.msi> [build-windows folder]
@@ -37,10 +37,27 @@ trap '"$wineserver" -k || true' EXIT
 
 msiexec /x "$(winpath "$msi")" >/dev/null 2>&1 || true # a run stopped half-way
 check "msiexec /i installs" msiexec /i "$(winpath "$msi")"
-for f in vm3870ctl.exe vm3870ctl-prompt.cmd README.txt fixture.chk; do
+for f in vm3870sim.exe vm3870ctl.exe vm3870ctl-prompt.cmd README.txt fixture.chk; do
     check "$f installed" test -f "$programs/$f"
 done
+check "shortcut to the window" test -f "$menu/3870-3890 Module Test Tool.lnk"
 check "shortcut to the command prompt" test -f "$menu/vm3870ctl command prompt.lnk"
+# The installed window opens (on a private virtual display), reading its settings.
+if command -v Xvfb >/dev/null; then
+    for n in $(seq 90 120); do [ -e /tmp/.X$n-lock ] || { display=:$n; break; }; done
+    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    DISPLAY=$display "$wine" "$programs/vm3870sim.exe" >/dev/null 2>&1 &
+    opened=1
+    for _ in $(seq 60); do
+        DISPLAY=$display "$wine" "$build/window_probe.exe" >/dev/null 2>&1 && { opened=0; break; }
+        sleep 0.5
+    done
+    check "the installed window opens" test "$opened" = 0
+    "$wineserver" -k || true
+    kill "$xvfb" 2>/dev/null || true
+    "$wineserver" -p
+fi
 prompt=$(winpath "$programs/vm3870ctl-prompt.cmd")
 shown=$(cd "$home" && "$wine" cmd /c "$prompt & vm3870ctl --version" 2>&1 | tr -d '\r')
 check "vm3870ctl on the prompt's PATH ($version)" grep -q -x "vm3870ctl $version" <<<"$shown"
@@ -52,7 +69,7 @@ echo "[10:00:00.000] RECV : 00" > "$programs/Log/20261207.txt"
 cp -r "$programs" "$build/msi-installed" # for the older version below
 
 check "msiexec /x removes" msiexec /x "$(winpath "$msi")"
-check "the programs removed" test ! -e "$programs/vm3870ctl.exe" -a ! -e "$programs/README.txt"
+check "the programs removed" test ! -e "$programs/vm3870ctl.exe" -a ! -e "$programs/vm3870sim.exe" -a ! -e "$programs/README.txt"
 check "the shortcuts removed" test ! -e "$menu"
 check "the Log folder kept" test -f "$programs/Log/20261207.txt"
 check "the settings kept" bash -c "'$wine' reg query '$settings' /v ADDRESS | grep -q 127.0.0.1"

@@ -31,13 +31,12 @@ std::string className(HWND hwnd) {
     return narrow(name);
 }
 
-} // namespace
-
-int main() {
+// One reading of the window; false when no window is open.
+bool dump() {
     const HWND window = FindWindowW(L"vm3870sim", nullptr);
     if (!window) {
         std::puts("no window");
-        return 1;
+        return false;
     }
     RECT client{};
     GetClientRect(window, &client);
@@ -78,5 +77,22 @@ int main() {
             std::printf("extent\t%ld\n", long(SendMessageW(control, LB_GETHORIZONTALEXTENT, 0, 0)));
         }
     }
-    return 0;
+    return true;
+}
+
+} // namespace
+
+// With --serve, one reading per line read from standard input, each ended by a line ".", so
+// that a test reads the window many times without starting a program each time.
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--serve") {
+        char request[64];
+        while (std::fgets(request, sizeof request, stdin)) {
+            dump();
+            std::puts(".");
+            std::fflush(stdout);
+        }
+        return 0;
+    }
+    return dump() ? 0 : 1;
 }
