@@ -47,6 +47,10 @@ if command -v Xvfb >/dev/null; then
     for n in $(seq 90 120); do [ -e /tmp/.X$n-lock ] || { display=:$n; break; }; done
     Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb=$!
+    for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+    # A Wine server started without a display keeps its desktop headless: start a new one.
+    "$wineserver" -k || true
+    "$wineserver" -w
     DISPLAY=$display "$wine" "$programs/vm3870sim.exe" >/dev/null 2>&1 &
     opened=1
     for _ in $(seq 60); do

@@ -17,6 +17,9 @@ for tool in Xvfb xdotool xwd; do
 done
 [ -x "$emulator" ] || { echo "no $emulator: build the Linux emulator first" >&2; exit 1; }
 
+# A Wine server left running without a display would keep the window's desktop headless.
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -w
 work=$(mktemp -d)
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
 unset WAYLAND_DISPLAY
