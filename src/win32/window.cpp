@@ -374,6 +374,7 @@ void MainWindow::bind(Native& native) {
                 case form::ListBox::Change::Kind::Cleared:
                     SendMessageW(hwnd, LB_RESETCONTENT, 0, 0);
                     listExtent_ = 0;
+                    listLongest_ = 0;
                     SendMessageW(hwnd, LB_SETHORIZONTALEXTENT, 0, 0);
                     break;
                 }
@@ -386,11 +387,22 @@ void MainWindow::addListLine(std::string_view line) {
     for (Native& native : natives_)
         if (native.layout->kind == Kind::ListBox)
             list = &native;
+    // Lines that come fast (a repeat at 1 ms) are shown together, a few dozen times a second:
+    // the list paints again when the window's queue has been empty for a moment.
+    if (!listFrozen_) {
+        SendMessageW(list->hwnd, WM_SETREDRAW, FALSE, 0);
+        listFrozen_ = true;
+        SetTimer(hwnd_, kListPaintTimer, kListPaintMs, nullptr);
+    }
     const std::wstring text = widen(line);
     const LRESULT at =
         SendMessageW(list->hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
     SendMessageW(list->hwnd, LB_SETCURSEL, WPARAM(at), 0);
-    // Every line can be scrolled to its end.
+    // Every line can be scrolled to its end. The list's face has a fixed pitch, so only a line
+    // with more characters than any before can be wider.
+    if (text.size() <= listLongest_)
+        return;
+    listLongest_ = text.size();
     const HDC dc = GetDC(list->hwnd);
     const HGDIOBJ before = SelectObject(dc, font(list->layout->font));
     SIZE size{};
@@ -665,6 +677,19 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 colors(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
                        message == WM_CTLCOLOREDIT))
             return brush;
+        break;
+    case WM_TIMER:
+        if (wParam == kListPaintTimer) {
+            KillTimer(hwnd_, kListPaintTimer);
+            listFrozen_ = false;
+            for (Native& native : natives_)
+                if (native.layout->kind == Kind::ListBox) {
+                    SendMessageW(native.hwnd, WM_SETREDRAW, TRUE, 0);
+                    RedrawWindow(native.hwnd, nullptr, nullptr,
+                                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+                }
+            return 0;
+        }
         break;
     case WM_SETCURSOR:
         if (Native* native = nativeOf(reinterpret_cast<HWND>(wParam));

@@ -67,6 +67,10 @@ private:
     bool updating_ = false; // the form is setting a control: its notifications are not input
     HWND savedFocus_ = nullptr;
     int listExtent_ = 0;
+    std::size_t listLongest_ = 0; // characters of the longest line measured
+    bool listFrozen_ = false;     // lines added since the list last painted
+    static constexpr UINT_PTR kListPaintTimer = 1;
+    static constexpr UINT kListPaintMs = 40;
     std::vector<Native> natives_;
     std::map<std::tuple<std::string_view, double, bool>, HFONT> fonts_;
     std::map<COLORREF, HBRUSH> brushes_;
