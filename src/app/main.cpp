@@ -1,10 +1,12 @@
 #include "app/application.h"
+#include "probe/privilege.h"
 #include "window/frmSim_3870.h"
 #include "app/startup.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    vm::confineRawSocketPrivilege();
     vm::prepareApplication();
     QApplication app(argc, argv);
     vm::setUpApplication();

@@ -1,6 +1,5 @@
 #include "form/form.h"
 
-#include "probe/probe.h"
 #include "protocol/arrival.h"
 #include "protocol/decoder.h"
 #include "protocol/frames.h"
@@ -11,6 +10,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <exception>
 #include <optional>
 #include <system_error>
@@ -118,25 +118,6 @@ frmSim_3870::frmSim_3870(const Platform& platform)
     cboTime.setChangeHandler([this] { cboTime_Change(); });
 }
 
-std::vector<Control*> frmSim_3870::TabOrder() {
-    std::vector<Control*> order{&txtDestIP,      &txtDestPort,    &cmdConnect,     &cmdDisconnect,
-                                &cmdPingStart,   &cmdPingStop,    &optInterval[0], &optInterval[1],
-                                &cboTime,        &optLog[0],      &optLog[1],      &optCommand[0],
-                                &optCommand[1],  &optCommand[2],  &ComboSet,       &ComboValue,
-                                &ComboReset,     &cmdSend,        &cmdEnd,         &cmdClear};
-    for (TextBox& box : txt_Input)
-        order.push_back(&box);
-    for (TextBox& box : txt_Output)
-        order.push_back(&box);
-    order.push_back(&txt_CheckSum);
-    for (TextBox& box : txtCounter)
-        order.push_back(&box);
-    for (TextBox& box : txtGapTime)
-        order.push_back(&box);
-    order.push_back(&List1);
-    return order;
-}
-
 // ---- Window and settings
 
 void frmSim_3870::Form_Load() {
@@ -156,6 +137,7 @@ void frmSim_3870::Form_Load() {
 }
 
 void frmSim_3870::Form_Unload() {
+    unloaded_ = true;
     SendTimer.setEnabled(false);
     PingTimer.setEnabled(false);
     platform_.winsock.Close();
@@ -293,6 +275,8 @@ void frmSim_3870::cmdDisconnect_Click() {
 }
 
 void frmSim_3870::Winsock1_Connect() {
+    if (unloaded_)
+        return;
     cmdConnect.setEnabled(false);
     cmdDisconnect.setEnabled(true);
     cmdSend.setEnabled(true);
@@ -301,6 +285,8 @@ void frmSim_3870::Winsock1_Connect() {
 }
 
 void frmSim_3870::Winsock1_Close() {
+    if (unloaded_)
+        return;
     cmdConnect.setEnabled(true);
     cmdDisconnect.setEnabled(false);
     // End stays while it has something to do: stop a running repeat, or unlock the interval
@@ -311,6 +297,8 @@ void frmSim_3870::Winsock1_Close() {
 }
 
 void frmSim_3870::Winsock1_Error(const std::string& description) {
+    if (unloaded_)
+        return;
     addStampedLine(loglines::kConnectFailed + remoteHost_ + ":" + std::to_string(remotePort_) +
                    " : " + description);
 }
@@ -332,7 +320,7 @@ template <typename Step> void frmSim_3870::decoderStep(Step&& step) {
 }
 
 void frmSim_3870::Winsock1_DataArrival(ByteView data) {
-    if (data.size() <= 1)
+    if (unloaded_ || data.size() <= 1)
         return;
     // Replies that were read together because this thread was late are decoded one by one,
     // each as if it had arrived alone, under the arrival's time stamp.
@@ -366,9 +354,8 @@ void frmSim_3870::DisplayData(ByteView frame) {
     show(txtGapTime, texts->gapTimes.value_or(std::array<std::string, 6>{}));
 
     std::string line;
-    decoderStep([&] {
-        line = recvLine(arrivalStamp_.empty() ? GetTimeStamp() : arrivalStamp_, frame);
-    });
+    decoderStep(
+        [&] { line = recvLine(arrivalStamp_.empty() ? GetTimeStamp() : arrivalStamp_, frame); });
     decoderStep([&] { AddLog(line); });
     if (optLog[1].Value())
         decoderStep([&] { WriteLogFile(recvFileText(line)); });
@@ -384,8 +371,8 @@ void frmSim_3870::cmdSend_Click() {
     for (std::size_t i = 0; i < optCommand.size() && !frame; ++i) {
         if (!optCommand[i].Value())
             continue;
-        frame = buildRequestFrame(Command(i), ComboSet.Text(), ComboValue.Text(),
-                                  ComboReset.Text());
+        frame =
+            buildRequestFrame(Command(i), ComboSet.Text(), ComboValue.Text(), ComboReset.Text());
         break;
     }
     if (!frame) {
@@ -476,6 +463,8 @@ void frmSim_3870::cmdEnd_Click() {
 }
 
 void frmSim_3870::SendTimer_Timer() {
+    if (unloaded_)
+        return;
     inTick_ = true;
     cmdSend_Click();
     inTick_ = false;
@@ -500,6 +489,8 @@ void frmSim_3870::cmdPingStop_Click() {
 }
 
 void frmSim_3870::PingTimer_Timer() {
+    if (unloaded_)
+        return;
     AddLog(platform_.prober.ProbeLine(txtDestIP.Text()));
 }
 

@@ -97,12 +97,6 @@ public:
     Timer SendTimer;
     Timer PingTimer;
 
-    // The controls that take the focus, in the window's reading order: frame by frame (TCP
-    // Information, Ping TEST, Data Send Action, Log Level, Data Send, DI, DO, CheckSum,
-    // Counter, GapTime), left to right and top to bottom, then the log list. A front end skips
-    // the disabled ones, and of a group of option buttons visits the selected one.
-    std::vector<Control*> TabOrder();
-
     // Window
     void Form_Load();
     // The window closes: the timers stop and the connection is released, with no event, line
@@ -169,11 +163,12 @@ private:
     template <typename Step> void decoderStep(Step&& step);
 
     Platform platform_;
-    bool inTick_ = false;        // SendTimer_Timer is running the Send operation
-    std::string arrivalStamp_;   // set while the frames of one merged arrival are decoded
-    std::string remoteHost_;     // the destination of the last connect started
+    bool inTick_ = false;      // SendTimer_Timer is running the Send operation
+    std::string arrivalStamp_; // set while the frames of one merged arrival are decoded
+    std::string remoteHost_;   // the destination of the last connect started
     int remotePort_ = 0;
     bool logFileFailing_ = false; // the last daily-file entry was not written
+    bool unloaded_ = false;       // Form_Unload ran: events that were on their way do nothing
 };
 
 } // namespace vm::form

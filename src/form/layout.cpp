@@ -49,8 +49,8 @@ constexpr ControlLayout frame(ControlId self, std::string_view caption, TwipsRec
     return c;
 }
 
-constexpr ControlLayout option(ControlId self, ControlId in, TwipsRect at,
-                               std::string_view caption, bool selected = false) {
+constexpr ControlLayout option(ControlId self, ControlId in, TwipsRect at, std::string_view caption,
+                               bool selected = false) {
     ControlLayout c = control(self, Kind::OptionButton, in, at, caption);
     c.selected = selected;
     return c;
@@ -126,9 +126,9 @@ constexpr std::array<std::string_view, 15> kIntervalEntries{
     "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15"};
 
 constexpr ControlLayout intervalBox() {
-    ControlLayout c = named(
-        control(id("cboTime"), K::ComboEdit, id("Frame2"), {5235, 330, 825, 345}, "1", false),
-        "Time Interval");
+    ControlLayout c =
+        named(control(id("cboTime"), K::ComboEdit, id("Frame2"), {5235, 330, 825, 345}, "1", false),
+              "Time Interval");
     c.entries = kIntervalEntries;
     return c;
 }
@@ -137,8 +137,7 @@ constexpr std::array kControls{
     // " TCP Information "
     frame(kFrame1, " TCP Information ", {30, 60, 7275, 855}, kCommandCaptionColor),
     control(id("Label3"), K::Label, kFrame1, {180, 390, 1155, 225}, "Destination IP"),
-    named(control(id("txtDestIP"), K::TextBox, kFrame1, {1380, 330, 1695, 330}),
-          "Destination IP"),
+    named(control(id("txtDestIP"), K::TextBox, kFrame1, {1380, 330, 1695, 330}), "Destination IP"),
     control(id("Label4"), K::Label, kFrame1, {3240, 390, 330, 225}, "Port"),
     named(control(id("txtDestPort"), K::TextBox, kFrame1, {3660, 330, 825, 330}), "Port"),
     control(id("cmdConnect"), K::Button, kFrame1, {4680, 300, 1155, 375}, "Connect"),
@@ -242,13 +241,13 @@ constexpr std::array kControls{
 
 constexpr std::array kTabOrder{
     // " TCP Information ", " Ping TEST "
-    id("txtDestIP"), id("txtDestPort"), id("cmdConnect"), id("cmdDisconnect"),
-    id("cmdPingStart"), id("cmdPingStop"),
+    id("txtDestIP"), id("txtDestPort"), id("cmdConnect"), id("cmdDisconnect"), id("cmdPingStart"),
+    id("cmdPingStop"),
     // " Data Send Action ", " Log Level "
     id("optInterval", 0), id("optInterval", 1), id("cboTime"), id("optLog", 0), id("optLog", 1),
     // " Data Send "
-    id("optCommand", 0), id("optCommand", 1), id("optCommand", 2), id("ComboSet"),
-    id("ComboValue"), id("ComboReset"), id("cmdSend"), id("cmdEnd"), id("cmdClear"),
+    id("optCommand", 0), id("optCommand", 1), id("optCommand", 2), id("ComboSet"), id("ComboValue"),
+    id("ComboReset"), id("cmdSend"), id("cmdEnd"), id("cmdClear"),
     // " DI ", " DO", "CheckSum"
     id("txt_Input", 0), id("txt_Input", 1), id("txt_Input", 2), id("txt_Input", 3),
     id("txt_Input", 4), id("txt_Input", 5), id("txt_Output", 0), id("txt_Output", 1),

@@ -60,7 +60,8 @@ struct Font {
 
 // The window's caption, client area in twips and the font of every control given no font of
 // its own.
-inline constexpr std::string_view kWindowCaption = "Velmora 3870/3890 Simulator Ver2.0 (2011.08.16)";
+inline constexpr std::string_view kWindowCaption =
+    "Velmora 3870/3890 Simulator Ver2.0 (2011.08.16)";
 inline constexpr int kClientWidth = 11160;
 inline constexpr int kClientHeight = 9570;
 inline constexpr Font kWindowFont{"Arial", 9, false};
@@ -85,7 +86,7 @@ struct ControlLayout {
     bool selected = false; // the option button chosen in its group at start
     bool readOnly = false; // a value box the keyboard cannot write (" DI ", " DO")
     Align align = Align::Left;
-    std::string_view accessibleName; // what a screen reader names a field with no caption
+    std::string_view accessibleName;           // what a screen reader names a field with no caption
     std::span<const std::string_view> entries; // a combo box's entries that are part of the window
 };
 

@@ -76,9 +76,8 @@ std::optional<std::string> FolderLogFiles::Append(const std::filesystem::path& f
 #else
     // Non-blocking open: a pipe without a reader in the file's place fails at once instead of
     // holding up the window.
-    const int fd =
-        ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-               0666);
+    const int fd = ::open(file.c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0)
         return reason(errno);
     struct stat before {};

@@ -24,8 +24,9 @@ namespace vm::form {
 // - connect: the connection asked for by the last Connect is up;
 // - close: the peer closed (or reset) a connection whose connect event was delivered; a
 //   Close() called by the program raises no event, and neither does the destruction;
-// - data: one read from the connection of at most loglines::kMaxArrivalBytes (protocol/loglines.h), delivered whole (never
-//   gathered with the next read nor split), in order, before that connection's close event;
+// - data: one read from the connection of at most loglines::kMaxArrivalBytes (64 KiB, in
+//   protocol/loglines.h), delivered whole (never gathered with the next read nor split), in
+//   order, before that connection's close event;
 // - failure: the attempt failed (refused, unreachable, host not found, timed out) with the
 //   system's reason. Events of an attempt that Close() or a new Connect() abandoned before its
 //   connect event was delivered are dropped.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/link_view.h"
+#include "form/form.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -8,53 +8,39 @@
 
 namespace vm {
 
+class QtTimerPort;
 class Winsock;
 
-// The device link's handlers: the Send operation and its request frames, the TCP connection,
-// the repeat timer and the status-frame decoder, working on the window's controls.
-// Problems the socket layer or the texts of the window would otherwise hide (a refused port or
-// host text, a failed connect or write, an interval the timer cannot take) each add one stamped
-// line to the log list.
+// The device link on the Qt front end: the form's TCP client Winsock1 on QTcpSocket and its
+// SendTimer on a QTimer, with their events delivered to the form's handlers one at a time by
+// the event loop. The handlers themselves are the form's (form/form.h).
 class DeviceLink : public QObject {
     Q_OBJECT
 public:
-    // How long the Send operation waits for a connect it started.
-    static constexpr int kSendConnectWaitMs = 1000;
-    static constexpr int kRepeatStartPeriodMs = 1000;
-
-    DeviceLink(const LinkView& view, QObject* parent = nullptr);
+    explicit DeviceLink(QObject* parent = nullptr);
     ~DeviceLink() override;
 
     Winsock* const Winsock1;
     QTimer* const SendTimer;
+    form::TcpClient& socketPort();
+    form::TimerPort& sendTimerPort();
 
-    // Closes the socket and starts a connect to the window's destination. Returns false, after
-    // one log line, when the host or port text is refused; nothing is started then.
-    bool ConnectDevice();
-    void cmdConnect_Click();
-    void cmdDisconnect_Click();
-    void Winsock1_Connect();
-    void Winsock1_Close();
-    void Winsock1_DataArrival(qint64 bytesTotal);
-    void DisplayData(const QByteArray& data);
+    // Delivers the socket's and the timer's events to the form's handlers from now on.
+    void bind(form::frmSim_3870& form);
+
+    // The form's handlers, as the window's buttons, the timer and the socket run them.
     void cmdSend_Click();
-    void optCommand_Click(int index);
-    void optInterval_Click(int index);
-    void cmdEnd_Click();
     void SendTimer_Timer();
-    // The window is closing: stop the timer and release the socket, with no event and no line
-    // from then on.
+    void DisplayData(const QByteArray& data);
+    // The window is closing: the timer stops and the socket is released, with no event and
+    // no line from then on.
     void shutdown();
 
 private:
-    void addStampedLine(const QString& text);
-    void armRepeat();
-    void setIntervalControlsEnabled(bool enabled);
-    void connectFailed(const QString& description);
+    void arrived(qint64 bytesTotal);
 
-    LinkView m_view;
-    bool m_inTick = false;  // SendTimer_Timer is running the Send operation
-    QString m_arrivalStamp; // set while the frames of one arrival are decoded
+    QtTimerPort* sendTimer_;
+    form::frmSim_3870* form_ = nullptr;
 };
 
 } // namespace vm

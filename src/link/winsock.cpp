@@ -1,5 +1,8 @@
 #include "link/winsock.h"
 
+#include "protocol/connecting.h"
+#include "protocol/loglines.h"
+
 #include <QHostAddress>
 #include <QNetworkProxy>
 #include <QTcpSocket>
@@ -12,6 +15,7 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <netdb.h>
 #include <sys/socket.h>
@@ -26,11 +30,8 @@ using Clock = std::chrono::steady_clock;
 // so two (the bytes, then the close) are the usual count.
 constexpr int kDrainReads = 16;
 
-// The most one arrival holds. Each arrival is decoded whole before the event loop turns
-// again, and one of merged status frames costs a line per frame; a module that streams
-// frames faster than they are shown would otherwise hand over megabytes at once and stop
-// the window for seconds. The rest waits in the system's buffer, where TCP slows the sender.
-constexpr qint64 kMaxArrivalBytes = 64 * 1024;
+// The most one arrival holds (see loglines::kMaxArrivalBytes).
+constexpr qint64 kMaxArrivalBytes = qint64(loglines::kMaxArrivalBytes);
 
 } // namespace
 
@@ -62,25 +63,25 @@ void Winsock::Lookup::run(const std::shared_ptr<Lookup>& lookup, const QByteArra
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     const int status = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
-    // The first IPv4 address, else the first address of any kind.
-    QHostAddress chosen;
-    for (const addrinfo* entry = status == 0 ? found : nullptr; entry; entry = entry->ai_next) {
-        const QHostAddress candidate(entry->ai_addr);
-        if (chosen.isNull() || (candidate.protocol() == QAbstractSocket::IPv4Protocol &&
-                                chosen.protocol() != QAbstractSocket::IPv4Protocol))
-            chosen = candidate;
-    }
+    std::vector<QHostAddress> addresses;
+    for (const addrinfo* entry = status == 0 ? found : nullptr; entry; entry = entry->ai_next)
+        addresses.emplace_back(entry->ai_addr);
     if (found)
         ::freeaddrinfo(found);
+    const QHostAddress* choice = connecting::chooseAddress(addresses, [](const QHostAddress& a) {
+        return a.protocol() == QAbstractSocket::IPv4Protocol;
+    });
+    const QHostAddress chosen = choice ? *choice : QHostAddress();
 
     const std::lock_guard lock(lookup->mutex);
     lookup->finished = true;
     lookup->address = chosen;
     if (chosen.isNull())
-        lookup->error = status == 0 || status == EAI_NONAME
-                            ? QStringLiteral("Host not found")
-                            : QStringLiteral("Host not found (%1)")
-                                  .arg(QString::fromLocal8Bit(::gai_strerror(status)));
+        lookup->error =
+            status == 0 || status == EAI_NONAME
+                ? QString::fromLatin1(connecting::kHostNotFound)
+                : QStringLiteral("%1 (%2)").arg(QString::fromLatin1(connecting::kHostNotFound),
+                                                QString::fromLocal8Bit(::gai_strerror(status)));
     lookup->finishedChanged.notify_all();
     if (Winsock* owner = lookup->owner)
         QMetaObject::invokeMethod(
@@ -101,7 +102,7 @@ Winsock::~Winsock() {
     releaseSocket();
 }
 
-qint16 Winsock::State() const {
+int Winsock::State() const {
     if (m_lookup)
         return kResolving;
     if (!m_socket)
@@ -216,6 +217,22 @@ bool Winsock::waitForConnect(int msecs) {
     return State() == kConnected;
 }
 
+void Winsock::Connect(const std::string& host, int port) {
+    RemoteHost = QString::fromStdString(host);
+    RemotePort = port;
+    LocalPort = 0;
+    Connect();
+}
+
+bool Winsock::WaitForConnect(std::chrono::milliseconds wait) {
+    return waitForConnect(int(wait.count()));
+}
+
+bool Winsock::SendData(ByteView bytes) {
+    return SendData(QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                            qsizetype(bytes.size())));
+}
+
 bool Winsock::SendData(const QByteArray& data) {
     const QPointer<QTcpSocket> socket = m_socket;
     if (!socket || socket->state() != QAbstractSocket::ConnectedState) {
@@ -251,9 +268,9 @@ void Winsock::attemptFailed(const QString& description) {
 }
 
 void Winsock::timedOut(int msecs) {
-    attemptFailed((m_lookup ? QStringLiteral("Host lookup timed out after %1 ms")
-                            : QStringLiteral("Connection timed out after %1 ms"))
-                      .arg(msecs));
+    const std::chrono::milliseconds wait(msecs);
+    attemptFailed(QString::fromStdString(m_lookup ? connecting::lookupTimedOut(wait)
+                                                  : connecting::connectTimedOut(wait)));
 }
 
 void Winsock::lookupFinished(const std::shared_ptr<Lookup>& lookup) {

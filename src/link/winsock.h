@@ -1,5 +1,7 @@
 #pragma once
 
+#include "form/ports.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
@@ -21,17 +23,10 @@ namespace vm {
 // arrived and, when the peer had closed first, its CloseEvent. Events of a connection whose
 // ConnectEvent had not been delivered yet when the program closed or replaced it are dropped,
 // so that the handlers never hear of a connection they did not see open.
-class Winsock : public QObject {
+// It is the form's TCP client port (form/ports.h) on the Qt front end.
+class Winsock : public QObject, public form::TcpClient {
     Q_OBJECT
 public:
-    // State() values; the link only tells kConnected from the rest.
-    static constexpr qint16 kClosed = 0;
-    static constexpr qint16 kResolving = 1;
-    static constexpr qint16 kConnecting = 2;
-    static constexpr qint16 kConnected = 7;
-    static constexpr qint16 kClosing = 8;
-    static constexpr qint16 kError = 9;
-
     static constexpr int kDefaultConnectTimeoutMs = 10000;
 
     explicit Winsock(QObject* parent = nullptr);
@@ -42,7 +37,7 @@ public:
     int RemotePort = 0;
     int LocalPort = 0;
 
-    qint16 State() const;
+    int State() const override;
 
     // Closes any current attempt or connection (as Close() does), then starts connecting to
     // RemoteHost:RemotePort. A host name is looked up on a thread of its own, so that nothing
@@ -50,7 +45,7 @@ public:
     void Connect();
     // Closes the connection or abandons the attempt; raises no event of its own. Returns
     // true when the peer had closed the connection first: its CloseEvent is on its way.
-    bool Close();
+    bool Close() override;
     // Blocks without running the event loop until the pending attempt, look-up included, is
     // connected or has failed, or msecs have passed. Returns whether the socket is connected.
     // An attempt still pending when the wait runs out is ended then (ErrorEvent follows).
@@ -62,6 +57,13 @@ public:
     QByteArray GetData(qint64 max);
 
     QString lastError() const { return m_lastError; }
+
+    // The form's TCP client port, on the members above.
+    void Connect(const std::string& host, int port) override;
+    bool WaitForConnect(std::chrono::milliseconds wait) override;
+    bool SendData(ByteView bytes) override;
+    std::string LastError() const override { return m_lastError.toStdString(); }
+
     void setConnectTimeout(int msecs) { m_connectTimeoutMs = msecs; }
 
 signals:

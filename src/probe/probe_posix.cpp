@@ -2,6 +2,8 @@
 // unprivileged ping socket or a raw ICMP socket.
 #include "probe/probe.h"
 
+#include "probe/privilege.h"
+
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -101,7 +103,8 @@ EchoChannel openChannel(EchoSocket wanted) {
         channel.error = channel.fd < 0 ? errno : 0;
     }
     if (channel.fd < 0 && wanted != EchoSocket::Ping) {
-        channel.fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        channel.fd = withRawSocketPrivilege(
+            [] { return ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP); });
         channel.kind = EchoSocket::Raw;
         channel.error = channel.fd < 0 ? errno : 0;
     }

@@ -1,5 +1,7 @@
 #include "protocol/decoder.h"
 
+#include "protocol/hex.h"
+#include "protocol/loglines.h"
 #include "protocol/utf8.h"
 
 #include <charconv>
@@ -79,16 +81,22 @@ std::array<std::string, N> dwordTexts(const std::array<std::uint32_t, N>& values
 
 // Uppercase hexadecimal without padding, as the checksum box and (padded) the RECV line use it.
 std::string byteHex(std::uint8_t byte) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     if (byte < 0x10)
-        return std::string(1, kDigits[byte]);
-    return std::string{kDigits[byte >> 4], kDigits[byte & 0x0F]};
+        return std::string(1, hex::kDigits[byte]);
+    return std::string{hex::kDigits[byte >> 4], hex::kDigits[byte & 0x0F]};
 }
 
 } // namespace
 
 bool isStatusFrameLength(std::size_t length) {
     return length == kTailOffset || length == kCheckSumFrame || length == kGapTimeFrame;
+}
+
+std::uint8_t statusCheckSum(ByteView frame) {
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < kTailOffset && i < frame.size(); ++i)
+        sum += frame[i];
+    return static_cast<std::uint8_t>(sum & 0xFF);
 }
 
 std::optional<StatusFrame> decodeStatusFrame(ByteView frame) {
@@ -153,7 +161,7 @@ std::string recvLine(std::string_view stamp, ByteView frame) {
     std::string line;
     line.reserve(stamp.size() + 8 + 2 * frame.size());
     line += stamp;
-    line += " RECV : ";
+    line += loglines::kRecv;
     for (const std::uint8_t byte : frame)
         line += basPing::ZeroPad2(byteHex(byte));
     return line;
@@ -167,7 +175,7 @@ std::string recvFileText(std::string_view line) {
 }
 
 std::string wrongLengthLine(std::size_t length) {
-    return "Different responce data length : " + std::to_string(length) + " Bytes";
+    return loglines::kWrongLength + std::to_string(length) + " Bytes";
 }
 
 } // namespace vm

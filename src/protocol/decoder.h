@@ -25,6 +25,13 @@ namespace vm {
 // bytes (plus six gap times).
 bool isStatusFrameLength(std::size_t length);
 
+// What byte 0 of every status frame holds: 'N', as in the requests.
+inline constexpr std::uint8_t kStatusFrameMark = 0x4E;
+
+// The checksum a 34-byte frame should carry: the sum of bytes 0 to 32 modulo 256. The
+// window shows the byte as it came; the command line compares the two.
+std::uint8_t statusCheckSum(ByteView frame);
+
 // The fields of one status frame as numbers. Byte 0 is not interpreted.
 struct StatusFrame {
     std::array<std::uint8_t, 6> inputs{};                 // DI CH00-CH05, bytes 1-6

@@ -1,5 +1,7 @@
 #include "protocol/frames.h"
 
+#include "protocol/hex.h"
+#include "protocol/loglines.h"
 #include "protocol/utf8.h"
 
 namespace vm {
@@ -44,12 +46,10 @@ std::optional<Bytes> buildRequestFrame(Command command, std::string_view setText
 }
 
 std::string hexText(ByteView bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
     text.reserve(bytes.size() * 3);
     for (const std::uint8_t byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
+        hex::appendByte(text, byte);
         text += ' ';
     }
     return text;
@@ -57,7 +57,7 @@ std::string hexText(ByteView bytes) {
 
 std::string sendLine(std::string_view stamp, ByteView frame) {
     std::string line(stamp);
-    line += " SEND : ";
+    line += loglines::kSend;
     line += hexText(frame);
     return line;
 }

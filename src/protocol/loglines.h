@@ -5,7 +5,9 @@
 // A stamped line is the time stamp (timestamp.h) followed by one of the texts that begin with
 // a blank.
 
+#include <array>
 #include <cstddef>
+#include <string_view>
 
 namespace vm::loglines {
 
@@ -22,6 +24,20 @@ inline constexpr char kRepeatError[] =
 inline constexpr char kLogFileError[] = " Log File Error!! ";
 inline constexpr char kWrongLength[] = "Different responce data length : ";
 inline constexpr char kPingTestEnd[] = "Ping Test End~!!";
+
+// What tells every other line of the list from a RECV line: each holds one of these (the
+// ping test's lines begin "Reply From ", "No answer from ", "Ping" or "ping:").
+inline constexpr std::array<std::string_view, 11> kOtherLineMarks{kSend,
+                                                                  "Different responce data length",
+                                                                  "Socket ",
+                                                                  "Connect ",
+                                                                  "Send ",
+                                                                  "Repeat ",
+                                                                  "Log File Error!!",
+                                                                  "Ping",
+                                                                  "ping:",
+                                                                  "Reply From ",
+                                                                  "No answer from "};
 
 // Lines kept in the log list before the oldest are dropped: an addition first trims the list
 // down to this many, then appends, so the list never holds more than kLogListLimit + 1.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "form/controls.h"
+
 #include <QColor>
 #include <QtGlobal>
 
@@ -9,6 +11,6 @@ namespace vm {
 // colour by its index in the low byte; index 4 is the menu background.
 QColor colorFromBgr(quint32 value);
 
-inline constexpr quint32 kSystemMenuColor = 0x80000004u;
+inline constexpr quint32 kSystemMenuColor = form::kSystemMenuColor;
 
 } // namespace vm

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 
 class QComboBox;
 class QFrame;
@@ -16,14 +17,21 @@ class QRadioButton;
 namespace vm {
 class DeviceLink;
 class PingTest;
-struct LinkView;
+class QtClock;
+class QtDesktop;
+class QtLogFiles;
+class QtSettingsStore;
+namespace form {
+class frmSim_3870;
+}
 } // namespace vm
 
-// The tool's one window. Every control is a public member under its design name, and
+// The tool's one window on Qt. Every control is a public member under its design name, and
 // members of a control array share a name with an index (optCommand[1] is the widget
-// whose objectName is "optCommand_1"). The subsystems' handlers live in their own
-// folders; this class builds the controls, loads and saves the settings, filters the
-// entry fields and keeps the log list.
+// whose objectName is "optCommand_1"). The window's behaviour is the form's (form/form.h):
+// this class builds the widgets from the window's layout, binds each to its control of the
+// form (the form's changes reach the widget, the user's input reaches the form's handler),
+// gives the form its ports on Qt, and delivers the keys.
 class frmSim_3870 : public QWidget {
     Q_OBJECT
 public:
@@ -75,30 +83,20 @@ public:
     QListWidget* List1 = nullptr;
     QFrame* SSPanel2 = nullptr;
 
-    // The device link behind Connect, Disconnect, Send, End and the command and interval
-    // options; it owns Winsock1 and SendTimer.
+    // The device link's ports: Winsock1 and SendTimer.
     vm::DeviceLink* link = nullptr;
-    // The ping test behind "Ping Start" and "Ping Stop"; it owns PingTimer.
+    // The ping test's ports: PingTimer and the probe.
     vm::PingTest* ping = nullptr;
+
+    // The window's behaviour, on a model of these controls.
+    vm::form::frmSim_3870& form() { return *form_; }
 
     // Adds one line to the log list under its size limit and selects it.
     void AddLog(const QString& text);
-    // The controls the device link works on, with AddLog as its log.
-    vm::LinkView linkView();
 
-    // Handlers
     void Form_Load();
     void Form_Resize();
     void Form_Unload();
-    void txtDestIP_Change();
-    void txtDestPort_Change();
-    void cboTime_Change();
-    void cboTime_Click();
-    void txtDestIP_KeyPress(int& KeyAscii);
-    void txtDestPort_KeyPress(int& KeyAscii);
-    void cboTime_KeyPress(int& KeyAscii);
-    void cmdClear_Click();
-    void Label1_Click(int Index);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -108,5 +106,11 @@ protected:
 private:
     void buildControls();
     void dockPanel();
-    void wireWindowEvents();
+    void bindControls();
+
+    std::unique_ptr<vm::QtSettingsStore> settings_;
+    std::unique_ptr<vm::QtClock> clock_;
+    std::unique_ptr<vm::QtLogFiles> logFiles_;
+    std::unique_ptr<vm::QtDesktop> desktop_;
+    std::unique_ptr<vm::form::frmSim_3870> form_;
 };

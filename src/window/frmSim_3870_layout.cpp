@@ -163,8 +163,8 @@ void frmSim_3870::buildControls() {
         built[c.id.objectName()] = createControl(c, parent, windowPalette);
     }
     const auto take = [&](auto*& member, const layout::ControlId& id) {
-        member = qobject_cast<std::remove_reference_t<decltype(*member)>*>(
-            built.at(id.objectName()));
+        member =
+            qobject_cast<std::remove_reference_t<decltype(*member)>*>(built.at(id.objectName()));
         Q_ASSERT(member);
     };
     const auto takeArray = [&](auto& members, std::string_view name) {

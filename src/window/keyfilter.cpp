@@ -1,5 +1,7 @@
 #include "window/keyfilter.h"
 
+#include "form/form.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -40,7 +42,7 @@ int typedCharCode(int key, Qt::KeyboardModifiers modifiers, const QString& text)
 }
 
 bool isEntryFieldChar(int code) {
-    return code == 8 || code == '.' || (code >= '0' && code <= '9');
+    return form::isEntryFieldChar(code);
 }
 
 namespace {
@@ -96,49 +98,74 @@ bool KeyPressFilter::eventFilter(QObject* watched, QEvent* event) {
 
 namespace {
 
-// Every change the user makes to a line edit passes validate() before it shows; one that
-// leaves the text longer than both the limit and the text before it has the excess cut
-// from the end of what was put in, which ends at the cursor.
+// Every change the user makes to a line edit passes validate() before it shows: the text put
+// in (which ends at the cursor) is filtered, and an edit that leaves the text longer than
+// both the limit and the text before it has the excess cut from the end of what was put in.
 class UserTextLimit : public QValidator {
 public:
-    UserTextLimit(QLineEdit* field, int maxLength)
+    UserTextLimit(QLineEdit* field, int maxLength, InsertFilter filter)
         : QValidator(field)
         , field_(field)
         , maxLength_(maxLength)
-        , lengthBefore_(field->text().size()) {
+        , filter_(std::move(filter))
+        , textBefore_(field->text()) {
         connect(field, &QLineEdit::textChanged, this,
-                [this](const QString& text) { lengthBefore_ = text.size(); });
+                [this](const QString& text) { textBefore_ = text; });
     }
 
     State validate(QString& input, int& pos) const override {
-        // Text the program sets leaves the line edit unmodified; only user edits are cut.
+        // Text the program sets leaves the line edit unmodified; only user edits are held.
         if (!field_->isModified())
             return Acceptable;
-        const qsizetype allowed = std::max<qsizetype>(maxLength_, lengthBefore_);
-        const qsizetype excess = std::min<qsizetype>(input.size() - allowed, pos);
-        if (excess > 0) {
-            input.remove(pos - excess, excess);
-            pos -= int(excess);
-        }
+        if (filter_)
+            filterInserted(input, pos);
+        const form::UserEdit edit = form::limitUserEdit(input.toStdString(), std::size_t(pos),
+                                                        std::size_t(textBefore_.size()),
+                                                        std::size_t(std::max(maxLength_, 0)));
+        input = QString::fromStdString(edit.text);
+        pos = int(edit.cursor);
         return Acceptable;
     }
 
 private:
+    // What was put in lies between the part of the text before it that the edit kept and the
+    // cursor; the text after the cursor is the old text's end. (The line edit shows the edit
+    // already while it is validated, so the text before is the one last committed.)
+    void filterInserted(QString& input, int& pos) const {
+        const QString& before = textBefore_;
+        const qsizetype keptEnd = input.size() - pos;
+        const qsizetype limit = std::min<qsizetype>(pos, before.size() - keptEnd);
+        qsizetype start = 0;
+        while (start < limit && input.at(start) == before.at(start))
+            ++start;
+        const QString inserted = input.mid(start, pos - start);
+        if (inserted.isEmpty())
+            return;
+        const QString kept = filter_(inserted);
+        if (kept == inserted)
+            return;
+        input.replace(start, inserted.size(), kept);
+        pos = int(start + kept.size());
+    }
+
     QLineEdit* field_;
     int maxLength_;
-    qsizetype lengthBefore_;
+    InsertFilter filter_;
+    QString textBefore_;
 };
 
 } // namespace
 
-void limitUserText(QLineEdit* field, int maxLength) {
-    field->setValidator(new UserTextLimit(field, maxLength));
+void limitUserText(QLineEdit* field, int maxLength, InsertFilter filter) {
+    field->setValidator(new UserTextLimit(field, maxLength, std::move(filter)));
 }
 
 namespace {
 class EnterPresses : public QObject {
 public:
-    explicit EnterPresses(QAbstractButton* button) : QObject(button), button_(button) {}
+    explicit EnterPresses(QAbstractButton* button)
+        : QObject(button)
+        , button_(button) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {

@@ -44,10 +44,13 @@ private:
     Handler handler_;
 };
 
-// Limits what the user puts into a line edit, typed, pasted or dropped, to maxLength
-// characters: text that would pass the limit is cut at the end of what was put in. Text
-// set by the program is never cut, and a longer text so set may be edited but not grown.
-void limitUserText(QLineEdit* field, int maxLength);
+// Holds what the user puts into a line edit, typed, pasted or dropped, to the field's rules:
+// the text put in first passes `filter` (which drops the characters the field refuses, see
+// the form's PasteFilter), then the edit is cut to maxLength characters (0: no limit) at the
+// end of what was put in. Text set by the program is never filtered or cut, and a longer text
+// so set may be edited but not grown.
+using InsertFilter = std::function<QString(const QString& inserted)>;
+void limitUserText(QLineEdit* field, int maxLength, InsertFilter filter = {});
 
 // Enter (either key) presses the button while it has the focus, as Space does, the way
 // a command button of a dialog takes the key.

@@ -46,11 +46,15 @@ QString keyPath(const QString& key) {
 } // namespace
 
 QString GetSetting(const QString& key, const QString& defaultValue) {
+    return ReadSetting(key).value_or(defaultValue);
+}
+
+std::optional<QString> ReadSetting(const QString& key) {
     QSettings& settings = store();
     settings.sync();
     const QVariant value = settings.value(keyPath(key));
     if (!value.isValid())
-        return defaultValue;
+        return std::nullopt;
     // A hand-edited value with unquoted commas reads back as a list; keep it as one text.
     if (value.typeId() == QMetaType::QStringList)
         return rawFileValue(key).value_or(value.toStringList().join(QLatin1Char(',')));

@@ -1,23 +1,8 @@
 #include "window/vendorlink.h"
 
-#include "toolkit/errorbox.h"
-
-#include <QDesktopServices>
 #include <QImage>
-#include <QUrl>
-
-#include <exception>
 
 namespace vm {
-
-void openVendorPage(const QString& address) {
-    try {
-        // The result is not looked at: a desktop without a browser just opens nothing.
-        QDesktopServices::openUrl(QUrl::fromUserInput(address));
-    } catch (const std::exception& failure) {
-        showErrorBox(QString::fromLocal8Bit(failure.what()));
-    }
-}
 
 QCursor vendorLinkCursor() {
     // A 32 x 32 pointing hand: '#' outline, '.' fill, blank transparent.

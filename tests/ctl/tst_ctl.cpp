@@ -10,12 +10,15 @@
 #include "ctl/report.h"
 #include "ctl/script.h"
 #include "ctl/settings.h"
+#include "ctl/textinput.h"
 #include "ctl/vcd.h"
 #include "ctl/watch.h"
 #include "process.h"
 
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <variant>
 
@@ -114,7 +117,7 @@ TEST_CASE("check-script lines parse to steps or say what is wrong") {
 TEST_CASE("a script names the file and line of its first fault, or keeps each step's line") {
     const auto bad = parseScript("reset A\n\nset 1 1\nexpect DI0 == 1 within 50 ms\n", "fix.chk");
     REQUIRE(std::holds_alternative<ScriptError>(bad));
-    CHECK(std::get<ScriptError>(bad).message.starts_with("fix.chk:4: "));
+    CHECK(std::get<ScriptError>(bad).messages.at(0).starts_with("fix.chk:4: "));
 
     const auto good =
         parseScript("# fixture\r\nreset A\r\n\r\nwait 1s # settle\r\nstatus", "fix.chk");
@@ -168,6 +171,8 @@ TEST_CASE("decode reads RECV lines, daily-file entries and hex lines, and skips 
         {"\r", InputLine::Kind::NoFrame, 0, ""},
         {"[09:15:02.047] SEND : 4E 52 45 51 ", InputLine::Kind::NoFrame, 0, ""},
         {"Different responce data length : 20 Bytes", InputLine::Kind::NoFrame, 0, ""},
+        {"[09:15:02.047] Log File Error!! /opt/Log/20240301.txt : Not a directory",
+         InputLine::Kind::NoFrame, 0, ""},
         {"4E3", InputLine::Kind::Unreadable, 0, ""},
         {"hello", InputLine::Kind::Unreadable, 0, ""},
     };
@@ -198,9 +203,13 @@ TEST_CASE("records in json, csv and text carry every field, and only the frame's
         }
         const std::string header = csvHeader();
         CHECK(commas == static_cast<std::size_t>(std::count(header.begin(), header.end(), ',')));
+        // Every record has the same keys, null where not known.
+        CHECK(j.size() == 13);
+        CHECK(j["type"] == (length == 20 ? "error" : "reply"));
+        CHECK(j["summary"].is_null());
         if (length == 20) {
-            CHECK(j.contains("error"));
-            CHECK_FALSE(j.contains("di"));
+            CHECK(j["error"] == "not a status frame: 20 bytes (33, 34 or 57 expected)");
+            CHECK(j["di"].is_null());
             CHECK(formatRecord(r, Format::Text).find("not a status frame") != std::string::npos);
             continue;
         }
@@ -217,7 +226,7 @@ TEST_CASE("records in json, csv and text carry every field, and only the frame's
 TEST_CASE("a VCD of the records is read by GTKWave's converter") {
     const std::string path = vm::test::temporaryPath("trace.vcd");
     {
-        std::ofstream file(path, std::ios::binary);
+        Sink file(path);
         VcdWriter vcd(file, "2026-12-07T09:15:02.047Z");
         Record r = sampleRecord(57);
         for (int i = 0; i < 4; ++i) {
@@ -227,13 +236,16 @@ TEST_CASE("a VCD of the records is read by GTKWave's converter") {
             vcd.write(r);
             vcd.write(sampleRecord(20)); // changes nothing
         }
+        vcd.finish(std::chrono::milliseconds(45));
+        CHECK(file.close());
     }
     const std::string text = vm::test::readFile(path);
     CHECK(text.find("$timescale 1us $end") != std::string::npos);
     CHECK(text.find("#10000\n1!\n") != std::string::npos);
     CHECK(text.find("#20000\n0!\nb1 )\n") != std::string::npos);
     CHECK(text.find("x#") != std::string::npos); // DI2 is neither 0 nor 1
-#ifndef _WIN32                                   // the converter is a Linux program
+    CHECK(text.ends_with("#45000\n"));
+#ifndef _WIN32 // the converter is a Linux program
     const auto converted =
         vm::test::runProgram({"/usr/bin/vcd2fst", path, path + ".fst"}, {}, {}, 20000);
     CHECK(converted.code == 0);
@@ -245,10 +257,11 @@ TEST_CASE("JUnit XML has one testcase per step and a failure for each that faile
     const std::vector<StepResult> results{
         {1, "set 1 1", true, "", 0.002},
         {2, "expect DI0 == 1 within 50ms", false, "DI0 was 0 after 50 ms", 0.05}};
-    const std::string xml = junitXml("a<b>.chk", results, "2026-12-07T09:15:02.047Z");
+    const std::string xml = junitXml({"a<b>.chk", "2026-12-07T09:15:02", "", {}, results, {}, ""});
     CHECK(xml.find("tests=\"2\" failures=\"1\"") != std::string::npos);
     CHECK(xml.find("name=\"a&lt;b&gt;.chk\"") != std::string::npos);
-    CHECK(xml.find("<failure message=\"DI0 was 0 after 50 ms\">") != std::string::npos);
+    CHECK(xml.find("<failure message=\"DI0 was 0 after 50 ms\" type=\"check\">") !=
+          std::string::npos);
     CHECK(tapLine(results[1]) ==
           "not ok 2 - expect DI0 == 1 within 50ms # DI0 was 0 after 50 ms\n");
 }
@@ -268,4 +281,47 @@ TEST_CASE("watch skips the slots more than half an interval gone, and summarises
     CHECK(rtt->p95 == 19);
     CHECK(rtt->max == 20);
     CHECK_FALSE(rttFigures({}));
+}
+
+TEST_CASE("text with a byte-order mark reads as UTF-8, whatever the chunks it comes in") {
+    using namespace std::string_literals; // the texts hold NUL bytes
+    const std::vector<std::pair<std::string, std::string>> table{
+        {"\xEF\xBB\xBFset 1 1"s, "set 1 1"s},
+        {"\xFF\xFEs\0\xFC\0=\xD8\x00\xDE\r\0"s, "s\xC3\xBC\xF0\x9F\x98\x80\r"s}, // LE, a pair
+        {"\xFE\xFF\0s\xD5\x5C"s, "s\xED\x95\x9C"s},                              // BE, Korean
+        {"\xFF\xFE\x00\xDCs"s, "\xEF\xBF\xBD\xEF\xBF\xBD"s}, // a lone low half, an odd byte
+        {"\xEF\xBBx"s, "\xEF\xBBx"s},                        // no mark: as it came
+        {"\xFF"s, "\xFF"s},
+    };
+    for (const auto& [bytes, text] : table) {
+        CAPTURE(bytes);
+        CHECK(textAsUtf8(bytes) == text);
+        TextDecoder oneByOne;
+        std::string got;
+        for (const char c : bytes)
+            got += oneByOne.feed(std::string_view(&c, 1));
+        CHECK(got + oneByOne.finish() == text);
+    }
+}
+
+TEST_CASE("a daily file's stamps fall on the UTC date its local date gives") {
+    using namespace std::chrono;
+    const year_month_day named{year(2026), month(12), day(7)};
+    const auto at = [&](const char* zone, std::int64_t hour) {
+#ifdef _WIN32
+        _putenv_s("TZ", zone);
+        _tzset();
+#else
+        setenv("TZ", zone, 1);
+        tzset();
+#endif
+        return isoTime(DailyFile(named).stamp(hour * 3600000 + 5));
+    };
+    CHECK(at("UTC0", 23) == "2026-12-07T23:00:00.005Z");
+    CHECK(at("KST-9", 20) == "2026-12-06T20:00:00.005Z"); // 05:00 local on the 7th
+    CHECK(at("KST-9", 9) == "2026-12-07T09:00:00.005Z");
+    CHECK(at("EST5", 2) == "2026-12-08T02:00:00.005Z"); // 21:00 local on the 7th
+    CHECK(dailyFileDate("Log\\20240229.txt") == year_month_day{year(2024), month(2), day(29)});
+    CHECK_FALSE(dailyFileDate("Log/20230229.txt"));
+    CHECK_FALSE(dailyFileDate("x20261207.txt"));
 }

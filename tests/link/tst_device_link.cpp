@@ -11,9 +11,15 @@
 #include "toolkit/errorbox.h"
 #include "window/frmSim_3870.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -125,6 +131,7 @@ private slots:
     void refusedDestination();
     void framesOnTheWire_data();
     void framesOnTheWire();
+    void keyboardAloneSendsAFrame();
     void sendConnectsFirstAndConnectEventFollows();
     void sendOnResetConnectionLogsFailure();
     void sendGivesUpAPendingConnectWhenItsWaitEnds();
@@ -136,7 +143,7 @@ private slots:
     void logLevel();
     void arrivalsIntoFrames_data();
     void arrivalsIntoFrames();
-    void fieldsKeepTextsOfAbsentParts();
+    void fieldsOfAbsentPartsEmpty();
     void decoderGoesOnAfterAFailingStep();
 
     void intervalLockTable_data();
@@ -218,8 +225,11 @@ void TestDeviceLink::connectRefused_data() {
     const QString free = "optInterval_0+";
     const QString locked = "optInterval_0-";
     QTest::newRow("Connect") << "connect" << kClosedButtons << free;
-    QTest::newRow("Send drops the frame") << "send" << kClosedButtons << locked;
-    // End stays enabled while the repeat timer runs, so that the repeat can be stopped.
+    // End stays enabled while the repeat timer runs, so that the repeat can be stopped, and
+    // while a Send has locked the interval controls, so that they can be unlocked.
+    QTest::newRow("Send drops the frame")
+        << "send"
+        << "cmdConnect+ cmdDisconnect- cmdSend+ cmdEnd+" << locked;
     QTest::newRow("Repeat keeps trying") << "repeat"
                                          << "cmdConnect+ cmdDisconnect- cmdSend+ cmdEnd+" << locked;
 }
@@ -306,6 +316,31 @@ void TestDeviceLink::framesOnTheWire() {
     rig.ui.form->cmdSend->click();
     QCOMPARE(rig.ui.lines.last(), kStamp + " SEND : " + hex);
     QTRY_COMPARE(rig.module.received(), frame);
+}
+
+// A user with the keyboard alone: the arrow keys choose the command within its group, Tab
+// reaches the pick lists in reading order, the arrow keys pick their entries, and Enter on
+// the focused Send sends the frame those choices make.
+void TestDeviceLink::keyboardAloneSendsAFrame() {
+    Rig rig;
+    QVERIFY(rig.connectNow());
+    frmSim_3870& window = *rig.ui.form;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    const auto press = [](Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); };
+    window.optCommand[0]->setFocus();
+    press(Qt::Key_Down); // T (DO Setting)
+    QVERIFY(window.optCommand[1]->isChecked() && window.ComboSet->isEnabled());
+    press(Qt::Key_Tab); // Channel
+    press(Qt::Key_Down);
+    press(Qt::Key_Tab); // Value
+    press(Qt::Key_Down);
+    press(Qt::Key_Tab); // Send (the reset channel is greyed)
+    QCOMPARE(QApplication::focusWidget(), window.cmdSend);
+    press(Qt::Key_Return);
+    QCOMPARE(rig.ui.lines.last(), kStamp + " SEND : 4E 54 32 31 ");
+    QTRY_COMPARE(rig.module.received(), QByteArray("NT21"));
 }
 
 void TestDeviceLink::sendConnectsFirstAndConnectEventFollows() {
@@ -492,20 +527,23 @@ void TestDeviceLink::arrivalsIntoFrames() {
     QCOMPARE(rig.ui.form->txt_Input[0]->text(), shown);
 }
 
-void TestDeviceLink::fieldsKeepTextsOfAbsentParts() {
+void TestDeviceLink::fieldsOfAbsentPartsEmpty() {
+    // A frame without gap times or without a checksum empties those boxes: they never show a
+    // value of an earlier frame as if it were this one's.
     LinkWindow ui;
     for (QLineEdit* field : ui.form->txtGapTime)
         field->setText("old");
     ui.form->txt_CheckSum->setText("old");
 
     ui.link->DisplayData(example34());
-    const QStringList after34{"1", "0",   "0",   "1",         "0",   "0",          "0",
-                              "1", "1",   "256", "305419896", "0",   "4294967295", "65536",
-                              "A", "old", "old", "old",       "old", "old",        "old"};
+    const QStringList after34{"1", "0", "0",   "1",         "0", "0",          "0",
+                              "1", "1", "256", "305419896", "0", "4294967295", "65536",
+                              "A", "",  "",    "",          "",  "",           ""};
     QCOMPARE(fieldTexts(*ui.form), after34);
 
     ui.link->DisplayData(example57());
     QStringList after57 = after34;
+    after57[14] = "";
     for (int i = 0; i < 6; ++i)
         after57[15 + i] = QStringList({"1500", "0", "0", "0", "0", "16777216"}).at(i);
     QCOMPARE(fieldTexts(*ui.form), after57);
@@ -517,6 +555,8 @@ void TestDeviceLink::fieldsKeepTextsOfAbsentParts() {
     QStringList after33 = after57;
     after33[0] = QString(QChar(0x2400));
     after33[8] = "7";
+    for (int i = 0; i < 6; ++i)
+        after33[15 + i] = "";
     QCOMPARE(fieldTexts(*ui.form), after33);
     QCOMPARE(ui.lines.size(), 3);
 }
@@ -524,12 +564,12 @@ void TestDeviceLink::fieldsKeepTextsOfAbsentParts() {
 void TestDeviceLink::decoderGoesOnAfterAFailingStep() {
     LinkWindow ui;
     ui.form->optLog[1]->click();
-    // The link on the window's controls, with a log list that refuses its lines.
-    vm::LinkView view = ui.form->linkView();
-    view.AddLog = [](const QString&) { throw std::runtime_error("list refused the line"); };
-    DeviceLink link(view);
+    // The window's log list refuses its lines.
+    ui.form->form().List1.setLinesListener([](const vm::form::ListBox::Change&) {
+        throw std::runtime_error("list refused the line");
+    });
 
-    link.DisplayData(example34());
+    ui.link->DisplayData(example34());
     QCOMPARE(m_errorBoxes, QStringList{"Data Display Error!!\r\nError Number : 0\r\n"
                                        "Error Description : list refused the line"});
     QCOMPARE(ui.form->txt_CheckSum->text(), QString("A"));
@@ -537,10 +577,10 @@ void TestDeviceLink::decoderGoesOnAfterAFailingStep() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().contains(" RECV : 4E31"));
 
-    view.AddLog = [](const QString&) {
+    ui.form->form().List1.setLinesListener([](const vm::form::ListBox::Change&) {
         throw std::system_error(std::make_error_code(std::errc::no_space_on_device));
-    };
-    DeviceLink(view).DisplayData("NR");
+    });
+    ui.link->DisplayData("NR");
     QCOMPARE(m_errorBoxes.size(), 2);
     QVERIFY(m_errorBoxes.at(1).startsWith(QString("Data Display Error!!\r\nError Number : %1\r\n")
                                               .arg(int(std::errc::no_space_on_device))));

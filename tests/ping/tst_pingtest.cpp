@@ -1,8 +1,11 @@
 // Ping Start and Ping Stop: the state table, with a stand-in probe so that it runs fast.
 #include "ping/pingtest.h"
+#include "window/frmSim_3870.h"
 
+#include <QAbstractItemModel>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -11,22 +14,27 @@
 
 namespace {
 
-// The window's side of the ping test, with a probe that logs "probe <box text>".
+// The window's ping test, with a probe that logs "probe <box text>".
 struct Rig {
-    QWidget window;
-    QLineEdit* box = new QLineEdit(QStringLiteral("10.9.8.7"), &window);
-    QPushButton* start = new QPushButton(QStringLiteral("Ping Start"), &window);
-    QPushButton* stop = new QPushButton(QStringLiteral("Ping Stop"), &window);
+    frmSim_3870 window;
+    QLineEdit* box = window.txtDestIP;
+    QPushButton* start = window.cmdPingStart;
+    QPushButton* stop = window.cmdPingStop;
     QStringList log;
-    std::unique_ptr<vm::PingTest> test;
+    vm::PingTest* test = window.ping;
     QList<bool> timerOnAtProbe;
     QElapsedTimer clock;
     QList<qint64> probedAt; // ms since the rig was made
 
     explicit Rig(bool standIn = true) {
         clock.start();
-        test = std::make_unique<vm::PingTest>(
-            vm::PingView{box, start, stop, [this](const QString& line) { log << line; }}, nullptr);
+        box->setText(QStringLiteral("10.9.8.7"));
+        QListWidget* list = window.List1;
+        QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
+                         [this, list](const QModelIndex&, int first, int last) {
+                             for (int row = first; row <= last; ++row)
+                                 log << list->item(row)->text();
+                         });
         if (standIn)
             test->setProbe([this](const QString& text) {
                 timerOnAtProbe << test->PingTimer->isActive();

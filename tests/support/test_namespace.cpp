@@ -62,13 +62,17 @@ bool TestNamespace::etcFile(const QString& fileName, const QByteArray& content) 
 }
 
 Run TestNamespace::exec(const QStringList& command, bool asNobody, int timeoutMs) const {
+    return run(wrap(command, asNobody), timeoutMs);
+}
+
+QStringList TestNamespace::wrap(const QStringList& command, bool asNobody) const {
     QStringList full{"ip", "netns", "exec", name_};
     if (asNobody)
         full << "setpriv"
              << "--reuid=65534"
              << "--regid=65534"
              << "--clear-groups";
-    return run(full + command, timeoutMs);
+    return full + command;
 }
 
 QString TestNamespace::etcFolder() const {

@@ -33,6 +33,8 @@ public:
     // own, for the programs run in here.
     bool etcFile(const QString& fileName, const QByteArray& content) const;
     Run exec(const QStringList& command, bool asNobody = false, int timeoutMs = 15000) const;
+    // The command line that runs `command` in here, for a program started in the background.
+    QStringList wrap(const QStringList& command, bool asNobody = false) const;
 
 private:
     QString etcFolder() const;

@@ -147,18 +147,55 @@ private slots:
         QCOMPARE(edit->text().size(), loaded.size() - 1);
     }
 
-    // Pasting is not filtered by character, but it is held to the length limit (the
-    // middle click and the context menu's Paste insert the same way as Shift+Insert).
+    // Pasting is held to the length limit (the middle click and the context menu's Paste
+    // insert the same way as Shift+Insert).
     void pastedTextIsLimited_data() { typedLengthIsLimitedButProgramTextIsNot_data(); }
     void pastedTextIsLimited() {
         QFETCH(QString, name);
         QFETCH(int, limit);
-        QApplication::clipboard()->setText(QStringLiteral("x").repeated(32));
+        QApplication::clipboard()->setText(QStringLiteral("7").repeated(32));
         QWidget* typed = clickInto(name, QStringLiteral("1"));
         QVERIFY(typed);
         QTest::keyClick(typed, Qt::Key_Insert, Qt::ShiftModifier);
         QCOMPARE(field(name)->text(),
-                 QStringLiteral("1") + QStringLiteral("x").repeated(limit - 1));
+                 QStringLiteral("1") + QStringLiteral("7").repeated(limit - 1));
+    }
+
+    // Pasted text passes the typed keys' rule before the length cut: what a key would be
+    // refused is dropped, with one beep for the paste, so a pasted port keeps its meaning.
+    void pastedTextIsFiltered_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("beeps");
+        QTest::newRow("port after a blank") << "txtDestPort"
+                                            << " 20001"
+                                            << "20001" << 1;
+        QTest::newRow("signed port") << "txtDestPort"
+                                     << "+20001"
+                                     << "20001" << 1;
+        QTest::newRow("digits alone") << "txtDestPort"
+                                      << "4000"
+                                      << "4000" << 0;
+        QTest::newRow("address with blanks") << "txtDestIP"
+                                             << " 127.0.0.1 "
+                                             << "127.0.0.1" << 1;
+        QTest::newRow("interval with its unit") << "cboTime"
+                                                << "0.05 s"
+                                                << "0.05" << 1;
+    }
+    void pastedTextIsFiltered() {
+        QFETCH(QString, name);
+        QFETCH(QString, pasted);
+        QFETCH(QString, after);
+        QFETCH(int, beeps);
+        QApplication::clipboard()->setText(pasted);
+        QWidget* typed = clickInto(name, QString());
+        QVERIFY(typed);
+        beeps_ = 0;
+        QTest::keyClick(typed, Qt::Key_Insert, Qt::ShiftModifier);
+        QCOMPARE(field(name)->text(), after);
+        QCOMPARE(beeps_, beeps);
     }
 
     void valueBoxesTakeNoTyping() {
@@ -172,14 +209,14 @@ private slots:
     // the address field round to it again: the window's reading order, frame by frame.
     void tabFollowsReadingOrder() {
         const QStringList expected = {
-            "txtDestIP",     "txtDestPort",   "cmdConnect",    "cmdDisconnect", "cmdPingStart",
-            "cmdPingStop",   "optInterval_0", "cboTime",       "optLog_0",      "optCommand_0",
-            "ComboSet",      "ComboValue",    "ComboReset",    "cmdSend",       "cmdEnd",
-            "cmdClear",      "txt_Input_0",   "txt_Input_1",   "txt_Input_2",   "txt_Input_3",
-            "txt_Input_4",   "txt_Input_5",   "txt_Output_0",  "txt_Output_1",  "txt_CheckSum",
-            "txtCounter_0",  "txtCounter_1",  "txtCounter_2",  "txtCounter_3",  "txtCounter_4",
-            "txtCounter_5",  "txtGapTime_0",  "txtGapTime_1",  "txtGapTime_2",  "txtGapTime_3",
-            "txtGapTime_4",  "txtGapTime_5",  "List1",         "txtDestIP"};
+            "txtDestIP",    "txtDestPort",   "cmdConnect",   "cmdDisconnect", "cmdPingStart",
+            "cmdPingStop",  "optInterval_0", "cboTime",      "optLog_0",      "optCommand_0",
+            "ComboSet",     "ComboValue",    "ComboReset",   "cmdSend",       "cmdEnd",
+            "cmdClear",     "txt_Input_0",   "txt_Input_1",  "txt_Input_2",   "txt_Input_3",
+            "txt_Input_4",  "txt_Input_5",   "txt_Output_0", "txt_Output_1",  "txt_CheckSum",
+            "txtCounter_0", "txtCounter_1",  "txtCounter_2", "txtCounter_3",  "txtCounter_4",
+            "txtCounter_5", "txtGapTime_0",  "txtGapTime_1", "txtGapTime_2",  "txtGapTime_3",
+            "txtGapTime_4", "txtGapTime_5",  "List1",        "txtDestIP"};
         for (QWidget* control : window_->findChildren<QWidget*>())
             control->setEnabled(true);
         // The focused control by its design name (the interval box types into a line edit

@@ -2,6 +2,7 @@
 // colour, and the keyboard focus order.
 
 #include "app/fonts.h"
+#include "form/layout.h"
 #include "window/frmSim_3870.h"
 
 #include <QAbstractButton>
@@ -370,6 +371,16 @@ private slots:
         QVERIFY(link->height() >= metrics.height());
         QVERIFY(link->geometry().bottom() < link->parentWidget()->height());
         QVERIFY(metrics.boundingRect(QLatin1Char('.')).bottom() < 0);
+    }
+
+    // Every control of the layout stands wholly inside its container, so that no caption or
+    // box is cut off by the frame or the window it stands in.
+    void controlsLieInsideTheirContainers() {
+        for (const vm::form::ControlLayout& c : vm::form::controls()) {
+            const QString name = QString::fromStdString(c.id.objectName());
+            const QWidget* widget = control(qPrintable(name));
+            QVERIFY2(widget->parentWidget()->rect().contains(widget->geometry()), qPrintable(name));
+        }
     }
 
     void resizeMovesNothing() {

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "ctl/record.h"
+#include "ctl/report.h"
 #include "ctl/settings.h"
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,13 +16,15 @@ namespace vm::ctl {
 // Exit codes of vm3870ctl.
 enum Exit : int {
     kExitOk = 0,          // success, every check passed
-    kExitCheckFailed = 1, // a check failed, or a reply was not a status frame
+    kExitCheckFailed = 1, // a check failed, or a reply failed its checks
     kExitUsage = 2,       // usage or script syntax error, said before anything is sent
     kExitConnect = 3,     // could not connect
     kExitLost = 4,        // connection lost, or no reply within the timeout
+    kExitWrite = 5,       // an output (stdout, --vcd, --junit) could not be written whole
 };
 
-inline constexpr std::string_view kDefaultHost = "192.168.1.110";
+inline constexpr const char* kVersion = "vm3870ctl 2.0.0";
+inline constexpr std::string_view kDefaultHost = vm::settings::kDefaultAddress;
 inline constexpr std::uint16_t kDefaultPort = 4000;
 
 enum class Command { Status, Set, Reset, Watch, Decode, Run, Ping, Settings };
@@ -31,14 +35,16 @@ struct Invocation {
     std::string host;
     std::uint16_t port = kDefaultPort;
     std::chrono::milliseconds timeout{1000};
+    std::size_t frameLength = 0; // 33, 34 or 57; 0: learned from the first reply
     Format format = Format::Text;
+    bool header = true; // csv: the header line first (--no-header leaves it out)
     bool quiet = false;
 
     char channel = 0; // set, reset
     char value = 0;   // set
 
     std::chrono::microseconds interval{1000000}; // watch; 0 = back to back
-    std::optional<std::uint64_t> count;          // watch: replies; ping: probes
+    std::optional<std::uint64_t> count;          // watch: slots (requests); ping: probes
     std::optional<std::chrono::microseconds> duration;
     std::string vcdFile;
     bool reconnect = false;
@@ -48,7 +54,10 @@ struct Invocation {
 
     std::string script; // run
     std::string junitFile;
+    // NAME=VALUE pairs of the run (a unit's serial number), in the order given: TAP, the
+    // JUnit properties and the verdict show them.
     std::chrono::milliseconds poll{10};
+    Properties vars; // --var NAME=VALUE, in the order given
 
     std::string settingsFile; // where the window's settings were looked for
 };
@@ -63,8 +72,10 @@ struct Parsed {
 };
 
 // argv[0] is the program name. The window's settings give the host, port and watch interval
-// where the command line does not.
-Parsed parseCommandLine(int argc, const char* const* argv, const WindowSettings& settings,
+// where the command line does not; `readSettings` is called only by commands that need them
+// (decode does not). `settings` prints its lines from here (Parsed::out).
+Parsed parseCommandLine(int argc, const char* const* argv,
+                        const std::function<WindowSettings()>& readSettings,
                         const std::string& settingsFile);
 
 } // namespace vm::ctl

@@ -22,17 +22,49 @@ int runPing(const Invocation& inv);
 // The request frame of a command: NREQ, NT<ch><v>, NC<ch>0.
 std::vector<std::uint8_t> requestFrame(Command command, char channel = 0, char value = 0);
 
-// One request and the records of the first arrival after it; stale arrivals are dropped
-// first.
-struct Exchange {
-    Link::Wait outcome = Link::Wait::Deadline;
-    std::vector<Record> records;
-};
-Exchange exchange(Link& link, const std::vector<std::uint8_t>& frame,
-                  std::chrono::milliseconds timeout);
+// The requests of one command to one module. Each reply is collected until its frame is
+// whole or the timeout ends, checked, and credited only to the request it answers: after a
+// request that had no whole reply, the connection is opened anew before the next one, so
+// that a reply that comes late cannot answer it; what came meanwhile is counted as late.
+class Session {
+public:
+    Session(Link& link, const Invocation& inv);
 
-// Connects, or says on stderr why not ("vm3870ctl: cannot connect to HOST:PORT: why").
-bool connectOrSay(Link& link, const Invocation& inv);
+    // Connects, or says on stderr why not ("vm3870ctl: cannot connect to HOST:PORT: why").
+    bool connect();
+    // Connects again within `timeout`; nothing on success, else why not.
+    std::optional<std::string> reconnect(std::chrono::milliseconds timeout);
+
+    struct Exchange {
+        // Arrival: `record` holds the reply, which may fail its checks; Deadline: no byte in
+        // time; Lost: the connection is gone (see `problem`); Interrupted: Ctrl+C.
+        Link::Wait outcome = Link::Wait::Deadline;
+        Record record;         // the reply, or a record of its lack (with the error)
+        bool reopened = false; // the connection was opened anew before the request
+        std::string problem;   // why the connection was lost
+    };
+    Exchange exchange(const std::vector<std::uint8_t>& frame);
+
+    // The status frame length: given with --frame, learned, or not yet known.
+    std::optional<std::size_t> frameLength() const { return frameLength_; }
+    std::uint64_t late() const { return late_; }
+
+private:
+    std::uint64_t dropWaiting();
+    std::uint64_t repliesIn(std::size_t bytes) const;
+
+    Link& link_;
+    const Invocation& inv_;
+    std::optional<std::size_t> frameLength_;
+    bool reopen_ = false; // the last request had no whole reply
+    std::uint64_t late_ = 0;
+};
+
+// "NN late replies" / "1 late reply".
+std::string lateText(std::uint64_t late);
+
+// Why a reply to `set CH V` does not show the output as set, or empty.
+std::string setFault(const Record& reply, char channel, char value);
 
 // A message on stderr, prefixed with the program name.
 void say(const std::string& message);

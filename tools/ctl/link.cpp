@@ -1,23 +1,89 @@
 #include "ctl/link.h"
 
+#include "ctl/native.h"
+#include "protocol/connecting.h"
+#include "protocol/loglines.h"
+
 #include <csignal>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace vm::ctl {
 
 namespace {
-constexpr std::size_t kReadSize = 64 * 1024;
+constexpr std::size_t kReadSize = loglines::kMaxArrivalBytes;
 } // namespace
 
 Link::Link()
     : socket_(io_)
-    , signals_(io_, SIGINT, SIGTERM)
+    , signals_(io_)
     , timer_(io_)
     , buffer_(kReadSize) {
+    for (const int signal : kEndingSignals)
+        signals_.add(signal);
+    awaitSignal();
+}
+
+void Link::awaitSignal() {
     signals_.async_wait([this](const std::error_code& ec, int) {
         if (!ec)
             interrupted_ = true;
     });
 }
+
+void Link::resume() {
+    if (!interrupted_)
+        return;
+    interrupted_ = false;
+    awaitSignal();
+}
+
+Link::~Link() {
+    if (!interrupted_)
+        return;
+    std::error_code ignored;
+    signals_.clear(ignored);
+    for (const int signal : kEndingSignals)
+        std::signal(signal, SIG_IGN);
+}
+
+#ifdef _WIN32
+namespace {
+
+HANDLE ended = nullptr;
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    switch (event) {
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // The process ends when this returns: first let the command end as on Ctrl+Break
+        // and write what it has (the system allows some seconds).
+        std::raise(SIGBREAK);
+        WaitForSingleObject(ended, 30000);
+        return TRUE;
+    default:
+        return FALSE; // Ctrl+C and Ctrl+Break: the C runtime raises SIGINT and SIGBREAK
+    }
+}
+
+} // namespace
+
+void handleConsoleEndings() {
+    ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void programEnded() {
+    if (ended)
+        SetEvent(ended);
+}
+#else
+void handleConsoleEndings() {}
+void programEnded() {}
+#endif
 
 // The deadline is a timer of the event loop, which keeps microseconds, where a timed run of
 // the loop would round its wait to whole milliseconds and miss 1 ms slots.
@@ -68,11 +134,11 @@ std::optional<std::string> Link::connect(const std::string& host, std::uint16_t 
         socket_.close(ignored);
         if (interrupted_)
             return std::string("interrupted");
-        return "no connection within " + std::to_string(timeout.count()) + " ms";
+        return connecting::connectTimedOut(timeout);
     }
     const std::error_code result = attempt->result;
     if (result)
-        return result == asio::error::host_not_found ? "unknown host" : result.message();
+        return result == asio::error::host_not_found ? connecting::kHostNotFound : reasonOf(result);
     std::error_code ignored;
     socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
     open_ = true;
@@ -101,7 +167,7 @@ void Link::readNext() {
                 open_ = false;
                 if (ec != asio::error::operation_aborted) {
                     lost_ = true;
-                    lostReason_ = ec == asio::error::eof ? "closed by the module" : ec.message();
+                    lostReason_ = ec == asio::error::eof ? "closed by the module" : reasonOf(ec);
                 }
                 return;
             }
@@ -120,7 +186,7 @@ bool Link::send(std::span<const std::uint8_t> frame) {
     asio::write(socket_, asio::buffer(frame.data(), frame.size()), ec);
     if (ec) {
         lost_ = true;
-        lostReason_ = ec.message();
+        lostReason_ = reasonOf(ec);
         close();
         return false;
     }

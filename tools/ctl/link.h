@@ -3,6 +3,7 @@
 #include <asio.hpp>
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -13,6 +14,23 @@
 namespace vm::ctl {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
+
+// The signals that end a command as Ctrl+C does: a stop from a CI job or a service manager
+// (SIGTERM), a closed terminal (SIGHUP), Ctrl+Break on Windows. A Windows console that
+// closes, a logoff and a shutdown arrive as SIGBREAK too (see handleConsoleEndings).
+inline constexpr int kEndingSignals[] = {SIGINT, SIGTERM,
+#ifdef _WIN32
+                                         SIGBREAK
+#else
+                                         SIGHUP
+#endif
+};
+
+// Windows: has a console that closes, a logoff and a shutdown end the program as Ctrl+Break
+// does, the system waiting while the command writes its summary and reports, until
+// programEnded(). Elsewhere these do nothing (the signals above cover it).
+void handleConsoleEndings();
+void programEnded();
 
 // One read from the connection: the bytes that came together, and when.
 struct Arrival {
@@ -27,6 +45,12 @@ struct Arrival {
 class Link {
 public:
     Link();
+    // Once interrupted, the program is ending: a repeated Ctrl+C or a second SIGTERM (a CI
+    // runner signals the whole process group as well) no longer cuts short the summary and
+    // reports written after the link is gone.
+    ~Link();
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
 
     // Connects within the timeout; nothing on success, else why not.
     std::optional<std::string> connect(const std::string& host, std::uint16_t port,
@@ -46,10 +70,14 @@ public:
     std::deque<Arrival>& arrivals() { return arrivals_; }
     const std::string& lostReason() const { return lostReason_; }
     bool interrupted() const { return interrupted_; }
+    // Lets waits run again after Ctrl+C (for steps that must still run); the next Ctrl+C
+    // ends them as the first did.
+    void resume();
 
 private:
     template <class Done> bool runUntil(Done done, SteadyTime deadline);
     void readNext();
+    void awaitSignal();
 
     asio::io_context io_;
     asio::ip::tcp::socket socket_;

@@ -3,8 +3,13 @@
 
 #include "ctl/cli.h"
 #include "ctl/commands.h"
+#include "ctl/native.h"
+#include "ctl/output.h"
+#include "probe/privilege.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -12,37 +17,63 @@
 #include <timeapi.h>
 #endif
 
-int main(int argc, char* argv[]) {
+namespace {
+
+int run(int argc, const char* const* argv) {
     using namespace vm::ctl;
+    useUtf8Output();
+    const Parsed parsed = parseCommandLine(argc, argv, readWindowSettings, windowSettingsPath());
+    standardOutput().write(parsed.out);
+    std::fputs(parsed.err.c_str(), stderr);
+    if (!parsed.invocation)
+        return exitAfterOutput(parsed.exitCode); // --help > /dev/full is no success either
+    const Invocation& inv = *parsed.invocation;
+    handleConsoleEndings();
+    const int code = [&inv] {
+        switch (inv.command) {
+        case Command::Status:
+        case Command::Set:
+        case Command::Reset:
+            return runExchange(inv);
+        case Command::Watch:
+            return runWatch(inv);
+        case Command::Decode:
+            return runDecode(inv);
+        case Command::Ping:
+            return runPing(inv);
+        case Command::Settings:
+            return exitAfterOutput(kExitOk); // its lines were printed above
+        case Command::Run:
+            break;
+        }
+        return runScript(inv);
+    }();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    programEnded();
+    return code;
+}
+
+} // namespace
+
 #ifdef _WIN32
+// Windows gives the command line in UTF-16 here; a narrow main would get it in the code page,
+// with every character outside it lost.
+int wmain(int argc, wchar_t* argv[]) {
     // Windows wakes waiting threads on its timer tick, 15.6 ms unless a program asks for
     // finer; the event loop's deadlines (watch's 1 ms slots) need 1 ms. Ends with the process.
     timeBeginPeriod(1);
-#endif
-    const Parsed parsed = parseCommandLine(argc, argv, readWindowSettings(), windowSettingsPath());
-    std::fputs(parsed.out.c_str(), stdout);
-    std::fputs(parsed.err.c_str(), stderr);
-    if (!parsed.invocation)
-        return parsed.exitCode;
-    const Invocation& inv = *parsed.invocation;
-    switch (inv.command) {
-    case Command::Status:
-    case Command::Set:
-    case Command::Reset:
-        return runExchange(inv);
-    case Command::Watch:
-        return runWatch(inv);
-    case Command::Decode:
-        return runDecode(inv);
-    case Command::Ping:
-        return runPing(inv);
-    case Command::Settings:
-        std::printf("host %s\nport %u\ninterval %.3f\nsettings %s\n", inv.host.c_str(),
-                    unsigned(inv.port), double(inv.interval.count()) / 1e6,
-                    inv.settingsFile.empty() ? "not found" : inv.settingsFile.c_str());
-        return kExitOk;
-    case Command::Run:
-        break;
-    }
-    return runScript(inv);
+    std::vector<std::string> words;
+    for (int i = 0; i < argc; ++i)
+        words.push_back(vm::ctl::utf8Of(argv[i]));
+    std::vector<const char*> args;
+    for (const std::string& word : words)
+        args.push_back(word.c_str());
+    return run(argc, args.data());
 }
+#else
+int main(int argc, char* argv[]) {
+    vm::confineRawSocketPrivilege();
+    return run(argc, argv);
+}
+#endif

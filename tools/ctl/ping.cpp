@@ -1,6 +1,7 @@
 // vm3870ctl ping: the window's ping test from the command line, with the same probe and the
 // same line per probe, one probe a second.
 #include "ctl/commands.h"
+#include "ctl/output.h"
 
 #include "probe/probe.h"
 
@@ -73,6 +74,7 @@ std::string pingRecord(const ProbeResult& probe, const std::string& time, Format
         return row + "\n";
     }
     nlohmann::ordered_json record;
+    record["type"] = reply ? "reply" : "error";
     record["time"] = time;
     record["result"] = resultName(probe);
     record["address"] = address.empty() ? nlohmann::json(nullptr) : nlohmann::json(address);
@@ -80,6 +82,7 @@ std::string pingRecord(const ProbeResult& probe, const std::string& time, Format
     record["time_ms"] = reply ? nlohmann::json(probe.outcome.roundTripMs) : nullptr;
     record["ttl"] = reply ? nlohmann::json(probe.outcome.reply.ttl) : nullptr;
     record["line"] = probe.line;
+    record["summary"] = nullptr;
     // A host given in bytes that are not UTF-8 shows with replacement characters.
     return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
@@ -88,10 +91,11 @@ std::string pingRecord(const ProbeResult& probe, const std::string& time, Format
 
 int runPing(const Invocation& inv) {
     stopAsked = false;
-    std::signal(SIGINT, askStop);
-    std::signal(SIGTERM, askStop);
-    if (inv.format == Format::Csv)
-        std::fputs("time,result,address,bytes,time_ms,ttl\n", stdout);
+    for (const int signal : kEndingSignals)
+        std::signal(signal, askStop);
+    Sink& out = standardOutput();
+    if (inv.format == Format::Csv && inv.header)
+        out.write("time,result,address,bytes,time_ms,ttl\n");
 
     std::uint64_t probes = 0, replies = 0, unanswered = 0, notSent = 0;
     for (;;) {
@@ -105,8 +109,9 @@ int runPing(const Invocation& inv) {
             ++unanswered;
         else
             ++notSent;
-        std::fputs(pingRecord(probe, time, inv.format).c_str(), stdout);
-        std::fflush(stdout);
+        out.write(pingRecord(probe, time, inv.format));
+        if (!out.flush())
+            break;
         if (inv.count && probes >= *inv.count)
             break;
         // The next probe one interval after this one started, or at once after a long one.
@@ -119,17 +124,23 @@ int runPing(const Invocation& inv) {
                                              {"replies", replies},
                                              {"no_answer", unanswered},
                                              {"not_sent", notSent}};
-        std::fputs((nlohmann::ordered_json{{"summary", summary}}.dump() + "\n").c_str(), stdout);
+        // The keys of a probe's record, as every record has them.
+        nlohmann::ordered_json record{{"type", "summary"},
+                                      {"time", isoTime(std::chrono::system_clock::now())}};
+        for (const char* key : {"result", "address", "bytes", "time_ms", "ttl", "line"})
+            record[key] = nullptr;
+        record["summary"] = summary;
+        out.write(record.dump() + "\n");
     } else if (!inv.quiet) {
         const auto n = [](std::uint64_t value) { return std::to_string(value); };
-        std::fputs((n(probes) + " probes, " + n(replies) + " replies, " + n(unanswered) +
-                    " without an answer, " + n(notSent) + " not sent\n")
+        std::fputs((counted(probes, "probe") + ", " + counted(replies, "reply", "replies") + ", " +
+                    n(unanswered) + " without an answer, " + n(notSent) + " not sent\n")
                        .c_str(),
                    stderr);
     }
     if (notSent > 0)
-        return kExitConnect;
-    return unanswered > 0 ? kExitLost : kExitOk;
+        return exitAfterOutput(kExitConnect);
+    return exitAfterOutput(unanswered > 0 ? kExitLost : kExitOk);
 }
 
 } // namespace vm::ctl

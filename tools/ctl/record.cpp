@@ -1,6 +1,8 @@
 #include "ctl/record.h"
 
 #include "protocol/decoder.h"
+#include "protocol/hex.h"
+#include "protocol/utf8.h"
 
 #include <cstdio>
 
@@ -9,12 +11,7 @@ namespace vm::ctl {
 namespace {
 
 void appendLatin1AsUtf8(std::string& out, unsigned char c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-        return;
-    }
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+    utf8::append(out, c);
 }
 
 std::string number(double value) {
@@ -49,32 +46,53 @@ std::string visible(char c) {
     return vm::statusCharText(static_cast<std::uint8_t>(c));
 }
 
-std::string json(const Record& r) {
-    std::string out = "{\"time\":";
-    out += r.time.empty() ? "null" : "\"" + r.time + "\"";
-    out += ",\"length\":" + std::to_string(r.bytes.size());
-    out += ",\"hex\":\"" + hexUpper(r.bytes) + "\"";
-    if (!r.fields) {
-        out += ",\"error\":" + jsonString(recordError(r));
-    } else {
-        const Fields& f = *r.fields;
-        out += ",\"di\":" + jsonString(f.inputs) + ",\"do\":" + jsonString(f.outputs);
-        out += ",\"counters\":[";
-        for (std::size_t i = 0; i < f.counters.size(); ++i)
-            out += (i ? "," : "") + std::to_string(f.counters[i]);
-        out += "],\"checksum\":" + (f.checksum ? std::to_string(*f.checksum) : "null");
-        out += ",\"gaps\":";
-        if (f.gaps) {
-            out += "[";
-            for (std::size_t i = 0; i < f.gaps->size(); ++i)
-                out += (i ? "," : "") + std::to_string((*f.gaps)[i]);
-            out += "]";
-        } else {
-            out += "null";
-        }
+// Keys after `type` in every JSON record, in order; a record leaves out none of them.
+constexpr std::string_view kJsonKeys[] = {"time",   "length",   "hex",      "di",
+                                          "do",     "counters", "checksum", "gaps",
+                                          "rtt_ms", "late",     "error",    "summary"};
+
+std::string numbers(const auto& values) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < values.size(); ++i)
+        out += (i ? "," : "") + std::to_string(values[i]);
+    return out + "]";
+}
+
+// A JSON record from the values of its keys (JSON text; absent ones are null).
+std::string jsonRecord(std::string_view type,
+                       const std::vector<std::pair<std::string_view, std::string>>& values) {
+    std::string out = "{\"type\":\"" + std::string(type) + "\"";
+    for (const std::string_view key : kJsonKeys) {
+        std::string value = "null";
+        for (const auto& [name, text] : values)
+            if (name == key)
+                value = text;
+        out += ",\"" + std::string(key) + "\":" + value;
     }
-    out += ",\"rtt_ms\":" + (r.rttMs ? number(*r.rttMs) : "null");
     return out + "}\n";
+}
+
+std::string json(const Record& r) {
+    std::vector<std::pair<std::string_view, std::string>> values{
+        {"length", std::to_string(r.bytes.size())}, {"hex", "\"" + hexUpper(r.bytes) + "\""}};
+    if (!r.time.empty())
+        values.emplace_back("time", "\"" + r.time + "\"");
+    if (r.fields) {
+        const Fields& f = *r.fields;
+        values.emplace_back("di", jsonString(f.inputs));
+        values.emplace_back("do", jsonString(f.outputs));
+        values.emplace_back("counters", numbers(f.counters));
+        if (f.checksum)
+            values.emplace_back("checksum", std::to_string(*f.checksum));
+        if (f.gaps)
+            values.emplace_back("gaps", numbers(*f.gaps));
+    }
+    if (r.rttMs)
+        values.emplace_back("rtt_ms", number(*r.rttMs));
+    values.emplace_back("late", std::to_string(r.late));
+    if (isError(r))
+        values.emplace_back("error", jsonString(recordError(r)));
+    return jsonRecord(isError(r) ? "error" : "reply", values);
 }
 
 std::string csv(const Record& r) {
@@ -94,8 +112,8 @@ std::string csv(const Record& r) {
         out += std::string(kInputs + kOutputs + kCounters + 1 + kCounters, ',');
     }
     out += "," + (r.rttMs ? number(*r.rttMs) : std::string());
-    out += "," + (r.fields ? std::string() : csvField(recordError(r)));
-    return out + "\n";
+    out += "," + csvField(recordError(r));
+    return out + "," + std::to_string(r.late) + "\n";
 }
 
 std::string text(const Record& r) {
@@ -105,7 +123,9 @@ std::string text(const Record& r) {
     appendAligned(out, static_cast<std::uint32_t>(r.bytes.size()), 3);
     out += " B";
     if (!r.fields) {
-        out += "  " + recordError(r) + ": " + hexUpper(r.bytes);
+        out += "  " + recordError(r);
+        if (!r.bytes.empty())
+            out += ": " + hexUpper(r.bytes);
     } else {
         const Fields& f = *r.fields;
         out += "  DI ";
@@ -127,16 +147,57 @@ std::string text(const Record& r) {
             }
         }
     }
+    if (r.fields && !r.error.empty())
+        out += "  error: " + r.error;
     if (r.rttMs)
         out += "  rtt " + number(*r.rttMs) + " ms";
+    if (r.late > 0)
+        out += "  (" + counted(r.late, "late reply", "late replies") + " dropped)";
     return out + "\n";
+}
+
+std::string lengthFault(std::size_t length) {
+    return "not a status frame: " + counted(length, "byte") + " (33, 34 or 57 expected)";
 }
 
 } // namespace
 
+bool isError(const Record& record) {
+    return !record.fields || !record.error.empty();
+}
+
 std::string recordError(const Record& record) {
-    return "not a status frame: " + std::to_string(record.bytes.size()) +
-           " bytes (33, 34 or 57 expected)";
+    if (!record.error.empty())
+        return record.error;
+    if (record.fields)
+        return {};
+    return lengthFault(record.bytes.size());
+}
+
+std::string frameFault(const std::vector<std::uint8_t>& bytes) {
+    if (!vm::isStatusFrameLength(bytes.size()))
+        return lengthFault(bytes.size());
+    if (bytes[0] != vm::kStatusFrameMark)
+        return "not a status frame: first byte " + hexUpper({bytes[0]}) + ", not 4E (N)";
+    if (bytes.size() == 34) {
+        const std::uint8_t sum = vm::statusCheckSum(bytes);
+        if (bytes[33] != sum)
+            return "checksum " + hexUpper({bytes[33]}) + " is wrong: bytes 0 to 32 sum to " +
+                   hexUpper({sum});
+    }
+    return {};
+}
+
+std::string counted(std::uint64_t count, std::string_view singular, std::string_view plural) {
+    if (count == 1)
+        return "1 " + std::string(singular);
+    return std::to_string(count) + " " +
+           (plural.empty() ? std::string(singular) + "s" : std::string(plural));
+}
+
+std::string jsonSummaryRecord(std::string_view time, std::string_view summary) {
+    return jsonRecord(
+        "summary", {{"time", "\"" + std::string(time) + "\""}, {"summary", std::string(summary)}});
 }
 
 std::string formatRecord(const Record& record, Format format) {
@@ -161,7 +222,7 @@ std::string csvHeader() {
     header += ",checksum";
     for (int i = 0; i < kCounters; ++i)
         header += ",gap" + std::to_string(i);
-    return header + ",rtt_ms,error\n";
+    return header + ",rtt_ms,error,late\n";
 }
 
 std::string isoTime(std::chrono::system_clock::time_point time) {
@@ -180,23 +241,11 @@ std::string isoTime(std::chrono::system_clock::time_point time) {
 }
 
 std::string hexUpper(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string out(bytes.size() * 2, '0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        out[2 * i] = digits[bytes[i] >> 4];
-        out[2 * i + 1] = digits[bytes[i] & 0x0F];
-    }
-    return out;
+    return hex::upper(bytes);
 }
 
 int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return hex::digitValue(c);
 }
 
 std::string jsonString(std::string_view latin1) {

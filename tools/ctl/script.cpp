@@ -217,21 +217,51 @@ std::variant<Step, Blank, std::string> parseStepLine(std::string_view line) {
 
 std::variant<Script, ScriptError> parseScript(std::string_view text, std::string_view fileName) {
     Script script;
+    ScriptError error;
+    std::size_t faults = 0;
+    const auto fault = [&](int line, const std::string& what) {
+        if (++faults <= kMaxScriptErrors)
+            error.messages.push_back(std::string(fileName) + ":" + std::to_string(line) + ": " +
+                                     what);
+    };
+    bool cleanup = false;
     int number = 0;
     while (!text.empty()) {
         ++number;
-        const std::size_t end = text.find('\n');
+        const std::size_t end = text.find_first_of("\r\n");
         const std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
+        if (end != std::string_view::npos && text[end] == '\r' && next < text.size() &&
+            text[next] == '\n')
+            ++next;
+        text.remove_prefix(next);
+        std::string_view bare = line.substr(0, line.find('#'));
+        if (trim(bare) == "finally") {
+            if (cleanup)
+                fault(number, "a second \"finally\"; the steps after the first one always run");
+            cleanup = true;
+            script.cleanupFrom = script.steps.size();
+            continue;
+        }
         auto parsed = parseStepLine(line);
-        if (auto* error = std::get_if<std::string>(&parsed))
-            return ScriptError{std::string(fileName) + ":" + std::to_string(number) + ": " +
-                               *error};
+        if (auto* what = std::get_if<std::string>(&parsed))
+            fault(number, *what);
         if (auto* step = std::get_if<Step>(&parsed)) {
             step->line = number;
             script.steps.push_back(std::move(*step));
         }
     }
+    if (!cleanup)
+        script.cleanupFrom = script.steps.size();
+    if (faults > kMaxScriptErrors)
+        error.messages.push_back(std::string(fileName) + ": " +
+                                 std::to_string(faults - kMaxScriptErrors) +
+                                 " more faulty lines not shown");
+    if (faults == 0 && script.steps.empty())
+        error.messages.push_back(std::string(fileName) +
+                                 ": no steps (only blank lines and comments); nothing to check");
+    if (!error.messages.empty())
+        return error;
     return script;
 }
 

@@ -38,20 +38,28 @@ struct Step {
     int line = 0;
 };
 
+// The steps in order; those from `cleanupFrom` on form the `finally` section, which runs
+// whatever happened in the steps before it.
 struct Script {
     std::vector<Step> steps;
+    std::size_t cleanupFrom = 0;
 };
 
-// "file:line: what is wrong", the message of the first line that is not a step.
+// How many faults of a script are reported, at most.
+inline constexpr std::size_t kMaxScriptErrors = 20;
+
+// What is wrong with a script: "file:line: what is wrong" for each faulty line (the first
+// kMaxScriptErrors, then how many more), or that it has no step at all.
 struct ScriptError {
-    std::string message;
+    std::vector<std::string> messages;
 };
 
 // One line: a step, or nothing for a blank or comment line, or what is wrong with it.
 struct Blank {};
 std::variant<Step, Blank, std::string> parseStepLine(std::string_view line);
 
-// The whole script; every line is checked before anything is sent.
+// The whole script; every line is checked before anything is sent. Lines end with LF, CR LF
+// or a lone CR. A line `finally` starts the section of steps that always run.
 std::variant<Script, ScriptError> parseScript(std::string_view text, std::string_view fileName);
 
 // "50ms", "1.5s": a non-negative number with the unit ms or s.

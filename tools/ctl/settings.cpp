@@ -1,6 +1,8 @@
 #include "ctl/settings.h"
 
 #include "ctl/record.h"
+#include "ctl/textinput.h"
+#include "protocol/utf8.h"
 
 #include <sstream>
 
@@ -14,19 +16,6 @@ std::string_view trimBlanks(std::string_view text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
         text.remove_suffix(1);
     return text;
-}
-
-void appendUtf8(std::string& out, unsigned code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | ((code >> 12) & 0x0F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 } // namespace
@@ -124,11 +113,11 @@ WindowSettings parseWindowSettings(std::string_view fileText) {
             continue;
         const std::string_view key = trimBlanks(text.substr(0, equals));
         std::string value = unescapeSettingValue(text.substr(equals + 1));
-        if (key == "ADDRESS")
+        if (key == vm::settings::kAddressKey)
             settings.address = std::move(value);
-        else if (key == "PORT")
+        else if (key == vm::settings::kPortKey)
             settings.port = std::move(value);
-        else if (key == "INTERVAL")
+        else if (key == vm::settings::kIntervalKey)
             settings.interval = std::move(value);
     }
     return settings;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/settings.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,7 +17,7 @@ struct WindowSettings {
 };
 
 // The section of the settings file the window keeps its keys in.
-inline constexpr std::string_view kSettingsSection = "vm3870sim";
+inline constexpr std::string_view kSettingsSection = vm::settings::kSection;
 
 // The settings in the text of the window's settings file (INI lines as the window's toolkit
 // writes them: quoted values, backslash escapes, "@@" for a leading "@").

@@ -20,7 +20,7 @@ std::string windowSettingsPath() {
             return {};
         folder = std::string(home) + "/.config";
     }
-    return folder + "/VM3870_SIMUL.conf";
+    return folder + "/" + vm::settings::kApplication + ".conf";
 }
 
 WindowSettings readWindowSettings() {

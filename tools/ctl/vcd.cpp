@@ -23,26 +23,40 @@ std::string vector32(std::uint32_t value) {
 
 } // namespace
 
-VcdWriter::VcdWriter(std::ostream& out, std::string date)
+VcdWriter::VcdWriter(Sink& out, std::string date)
     : out_(out) {
-    out_ << "$date " << date << " $end\n"
-         << "$version vm3870ctl watch $end\n"
-         << "$timescale 1us $end\n"
-         << "$scope module vm3870 $end\n";
+    std::string header = "$date " + date + " $end\n" + "$version vm3870ctl watch $end\n" +
+                         "$timescale 1us $end\n" + "$scope module vm3870 $end\n";
     std::size_t signal = 0;
+    const auto declare = [&](std::string_view kind, std::string_view name, int index) {
+        header += "$var " + std::string(kind) + " " + code(signal++) + " " + std::string(name) +
+                  std::to_string(index) + " $end\n";
+    };
     for (int i = 0; i < kInputs; ++i)
-        out_ << "$var wire 1 " << code(signal++) << " DI" << i << " $end\n";
+        declare("wire 1", "DI", i);
     for (int i = 0; i < kOutputs; ++i)
-        out_ << "$var wire 1 " << code(signal++) << " DO" << i << " $end\n";
+        declare("wire 1", "DO", i);
     for (int i = 0; i < kCounters; ++i)
-        out_ << "$var integer 32 " << code(signal++) << " counter" << i << " $end\n";
+        declare("integer 32", "counter", i);
     for (int i = 0; i < kCounters; ++i)
-        out_ << "$var integer 32 " << code(signal++) << " gap" << i << " $end\n";
-    out_ << "$upscope $end\n$enddefinitions $end\n";
+        declare("integer 32", "gap", i);
+    out_.write(header + "$upscope $end\n$enddefinitions $end\n");
+    out_.flush();
+}
+
+void VcdWriter::finish(std::chrono::steady_clock::duration at) {
+    if (!started_)
+        return;
+    const long long time =
+        std::chrono::duration_cast<std::chrono::microseconds>(at - origin_).count();
+    if (time > lastTime_) {
+        out_.write("#" + std::to_string(time) + "\n");
+        lastTime_ = time;
+    }
 }
 
 void VcdWriter::write(const Record& record) {
-    if (!record.fields)
+    if (!record.ok()) // a reply that failed its checks tells nothing sure
         return;
     const Fields& f = *record.fields;
     std::array<std::string, kSignals> now;
@@ -56,10 +70,22 @@ void VcdWriter::write(const Record& record) {
     for (std::size_t i = 0; i < kCounters; ++i)
         now[signal++] = f.gaps ? vector32((*f.gaps)[i]) : "bx ";
 
+    change(now, record.at);
+}
+
+void VcdWriter::unknown(std::chrono::steady_clock::duration at) {
+    std::array<std::string, kSignals> now;
+    for (std::size_t i = 0; i < kSignals; ++i)
+        now[i] = i < static_cast<std::size_t>(kInputs + kOutputs) ? "x" : "bx ";
+    change(now, at);
+}
+
+void VcdWriter::change(const std::array<std::string, kSignals>& now,
+                       std::chrono::steady_clock::duration at) {
     if (!started_)
-        origin_ = record.at;
+        origin_ = at;
     const long long time =
-        std::chrono::duration_cast<std::chrono::microseconds>(record.at - origin_).count();
+        std::chrono::duration_cast<std::chrono::microseconds>(at - origin_).count();
     std::string changes;
     for (std::size_t i = 0; i < kSignals; ++i) {
         if (started_ && now[i] == last_[i])
@@ -70,7 +96,7 @@ void VcdWriter::write(const Record& record) {
         last_[i] = now[i];
     }
     if (!started_) {
-        out_ << "#0\n$dumpvars\n" << changes << "$end\n";
+        out_.write("#0\n$dumpvars\n" + changes + "$end\n");
         started_ = true;
         lastTime_ = 0;
         return;
@@ -79,10 +105,10 @@ void VcdWriter::write(const Record& record) {
         return;
     // Time never goes backwards in a dump; records read at the same microsecond share it.
     if (time > lastTime_) {
-        out_ << '#' << time << '\n';
+        out_.write("#" + std::to_string(time) + "\n");
         lastTime_ = time;
     }
-    out_ << changes;
+    out_.write(changes);
 }
 
 } // namespace vm::ctl

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "ctl/output.h"
 #include "ctl/record.h"
 
 #include <array>
 #include <chrono>
-#include <ostream>
 #include <string>
 
 namespace vm::ctl {
@@ -12,15 +12,23 @@ namespace vm::ctl {
 // Writes status records as a Value Change Dump (IEEE 1364) with a 1 us time scale: DI0..DI5
 // and DO0..DO1 as 1-bit signals (x for a character that is neither 0 nor 1), counter0..5 and
 // gap0..5 as 32-bit values (x while the frames carry no gap times). Time 0 is the first
-// record; a value is written only when it changes. Records without fields change nothing.
+// record; a value is written only when it changes. Records that fail their checks change nothing.
+// The header goes out at once, so that a watch killed early still leaves a dump that opens.
 class VcdWriter {
 public:
-    VcdWriter(std::ostream& out, std::string date);
+    VcdWriter(Sink& out, std::string date);
     void write(const Record& record);
+    // Every signal x from `at` on, while the module is away; the next record sets them again.
+    void unknown(std::chrono::steady_clock::duration at);
+    // A last time stamp at `at` (on the records' clock), so that a viewer shows the last
+    // values lasting until the watch ended.
+    void finish(std::chrono::steady_clock::duration at);
 
 private:
     static constexpr std::size_t kSignals = kInputs + kOutputs + 2 * kCounters;
-    std::ostream& out_;
+    void change(const std::array<std::string, kSignals>& now,
+                std::chrono::steady_clock::duration at);
+    Sink& out_;
     std::array<std::string, kSignals> last_;
     bool started_ = false;
     std::chrono::steady_clock::duration origin_{};

@@ -9,12 +9,16 @@ namespace vm::ctl {
 
 // What a watch counted, and its summary in text and as a JSON record.
 struct WatchStats {
+    std::uint64_t slots = 0; // records: replies, timeouts and slots while disconnected
     std::uint64_t requests = 0;
-    std::uint64_t replies = 0; // records, wrong-length ones included
-    std::uint64_t wrongLength = 0;
+    std::uint64_t replies = 0; // invalid ones included
+    std::uint64_t invalid = 0; // replies that failed their checks
     std::uint64_t timeouts = 0;
+    std::uint64_t late = 0;    // replies that came after their request's time, dropped
     std::uint64_t skipped = 0; // slots missed because a reply was late
     std::uint64_t reconnects = 0;
+    std::uint64_t outages = 0;      // times the connection was lost
+    std::uint64_t disconnected = 0; // slots while it was
     std::vector<double> rttMs;
     double seconds = 0;              // the whole watch
     double sendingSeconds = 0;       // from the first request to the last

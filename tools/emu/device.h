@@ -1,5 +1,11 @@
 #pragma once
 
+// The emulated module's state and the status frames it answers with. The frames are built
+// here, byte by byte, on purpose apart from the window's decoder (src/protocol/decoder.h):
+// two independent readings of the frame layout, so that a fault in one shows up against the
+// other in the tests. Only texts that are not the layout (the hexadecimal writer, the time
+// stamp of the emulator's log) come from the protocol core.
+
 #include <QByteArray>
 #include <QtGlobal>
 

@@ -96,6 +96,9 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         QStringLiteral("split-delay"),
         QStringLiteral("Pause between the two writes of --split, in ms (default 50)."),
         QStringLiteral("MS"));
+    const QCommandLineOption trickle(
+        QStringLiteral("trickle"),
+        QStringLiteral("Write each reply one byte at a time, MS ms apart."), QStringLiteral("MS"));
     const QCommandLineOption merge(QStringLiteral("merge"),
                                    QStringLiteral("Send two status frames in one write."));
     const QCommandLineOption garbage(
@@ -109,6 +112,22 @@ ParsedOptions parseOptions(const QStringList& arguments) {
                                    QStringLiteral("D"));
     const QCommandLineOption silent(QStringLiteral("silent"),
                                     QStringLiteral("Never reply (requests still take effect)."));
+    const QCommandLineOption firstByte(
+        QStringLiteral("first-byte"),
+        QStringLiteral("Begin every status frame with this character instead of N (the "
+                       "checksum still fits): a reply of a frame's length that is no frame."),
+        QStringLiteral("C"));
+    const QCommandLineOption badChecksum(
+        QStringLiteral("bad-checksum"),
+        QStringLiteral("Send 34-byte frames with a checksum one too high."));
+    const QCommandLineOption ignoreSet(
+        QStringLiteral("ignore-set"),
+        QStringLiteral("Answer T requests without setting the output (a stuck output)."));
+    const QCommandLineOption outage(
+        QStringLiteral("outage"),
+        QStringLiteral("After K replies, go away: drop every client and stop listening, then "
+                       "listen again on the same port MS ms later (once)."),
+        QStringLiteral("K:MS"));
     const QCommandLineOption wire(
         QStringLiteral("wire"),
         QStringLiteral("Wire inputs to outputs, e.g. DO0=DI0,DO1=DI3: a wired input follows its "
@@ -116,8 +135,8 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         QStringLiteral("DOn=DIm,..."));
     const QCommandLineOption still(QStringLiteral("still"),
                                    QStringLiteral("Inputs that are not wired stay 0."));
-    parser.addOptions(
-        {listen, frame, split, splitDelay, merge, garbage, closeAfter, delay, silent, wire, still});
+    parser.addOptions({listen, frame, split, splitDelay, trickle, merge, garbage, closeAfter, delay,
+                       silent, firstByte, badChecksum, ignoreSet, outage, wire, still});
 
     ParsedOptions result;
     const auto fail = [&result](const QString& text) {
@@ -152,8 +171,8 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     };
     for (const Count& c :
          {Count{split, kMaxBytes, o.split}, Count{splitDelay, kMaxMs, o.splitDelayMs},
-          Count{garbage, kMaxBytes, o.garbage}, Count{closeAfter, kMaxReplies, o.closeAfter},
-          Count{delay, kMaxMs, o.delayMs}}) {
+          Count{trickle, kMaxMs, o.trickleMs}, Count{garbage, kMaxBytes, o.garbage},
+          Count{closeAfter, kMaxReplies, o.closeAfter}, Count{delay, kMaxMs, o.delayMs}}) {
         if (!parser.isSet(c.option))
             continue;
         const auto value = parseCount(parser.value(c.option), c.max);
@@ -167,6 +186,26 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         return fail(QStringLiteral("--wire wants pairs DO0..DO1=DI0..DI5 separated by commas, "
                                    "each input wired once, not \"%1\"")
                         .arg(parser.value(wire)));
+    if (parser.isSet(firstByte)) {
+        const QString c = parser.value(firstByte);
+        if (c.size() != 1 || c[0].unicode() < 0x21 || c[0].unicode() > 0x7E)
+            return fail(QStringLiteral("--first-byte wants one printable character"));
+        o.firstByte = static_cast<char>(c[0].unicode());
+    }
+    if (parser.isSet(outage)) {
+        const QStringList parts = parser.value(outage).split(u':');
+        const auto after = parts.size() == 2 ? parseCount(parts[0], kMaxReplies) : std::nullopt;
+        const auto ms = parts.size() == 2 ? parseCount(parts[1], kMaxMs) : std::nullopt;
+        if (!after || !ms || *after == 0)
+            return fail(QStringLiteral("--outage wants K:MS, K replies from 1 to %1 and MS "
+                                       "from 0 to %2")
+                            .arg(kMaxReplies)
+                            .arg(kMaxMs));
+        o.outageAfter = *after;
+        o.outageMs = *ms;
+    }
+    o.badChecksum = parser.isSet(badChecksum);
+    o.ignoreSet = parser.isSet(ignoreSet);
     o.wiring.still = parser.isSet(still);
     o.merge = parser.isSet(merge);
     o.silent = parser.isSet(silent);

@@ -13,14 +13,20 @@ struct Options {
     QHostAddress host{QHostAddress::LocalHost};
     quint16 port = 4000;
     int frameLength = 34;
-    int split = 0;         // reply in two writes, the first one of this many bytes
-    int splitDelayMs = 50; // pause between the two writes of a split reply
-    bool merge = false;    // two status frames in one write
-    int garbage = 0;       // this many random bytes instead of a frame
-    int closeAfter = 0;    // close the connection after this many replies
-    int delayMs = 0;       // wait this long before replying
-    bool silent = false;   // never reply
-    Wiring wiring;         // inputs that follow an output, and whether the others stay low
+    int split = 0;            // reply in two writes, the first one of this many bytes
+    int splitDelayMs = 50;    // pause between the two writes of a split reply
+    int trickleMs = 0;        // write replies a byte at a time, this far apart
+    bool merge = false;       // two status frames in one write
+    int garbage = 0;          // this many random bytes instead of a frame
+    int closeAfter = 0;       // close the connection after this many replies
+    int delayMs = 0;          // wait this long before replying
+    bool silent = false;      // never reply
+    char firstByte = 'N';     // byte 0 of every status frame
+    bool badChecksum = false; // 34-byte frames carry a checksum one too high
+    bool ignoreSet = false;   // T requests leave the outputs as they are
+    int outageAfter = 0;      // after this many replies (of all clients) the module goes away:
+    int outageMs = 0;         // it drops every client and listens again only this much later
+    Wiring wiring;            // inputs that follow an output, and whether the others stay low
 };
 
 struct ParsedOptions {

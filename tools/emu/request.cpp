@@ -1,6 +1,7 @@
 #include "emu/request.h"
 
 #include "emu/device.h"
+#include "protocol/hex.h"
 
 namespace vm::emu {
 
@@ -60,7 +61,8 @@ QList<QByteArray> RequestBuffer::feed(const QByteArray& data) {
 }
 
 QString hexText(const QByteArray& bytes) {
-    return QString::fromLatin1(bytes.toHex().toUpper());
+    return QString::fromStdString(hex::upper(ByteView(
+        reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()))));
 }
 
 QString printableText(const QByteArray& bytes) {

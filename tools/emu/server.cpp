@@ -1,14 +1,15 @@
 #include "emu/server.h"
 
 #include "emu/request.h"
+#include "protocol/timestamp.h"
 
-#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <chrono>
 #include <deque>
 #include <utility>
 
@@ -19,6 +20,8 @@ struct Server::Shared {
     Options options;
     Device device;
     LineSink sink;
+    int replies = 0;            // of all clients
+    std::function<void()> away; // the outage, once its count of replies is reached
 };
 
 namespace {
@@ -73,7 +76,10 @@ private:
                 continue;
             }
             report(QStringLiteral("REQ ") + shown);
-            applyRequest(shared_->device, *request);
+            if (options().ignoreSet && request->kind == Request::Kind::SetOutput)
+                report(QStringLiteral("IGNORED (--ignore-set)"));
+            else
+                applyRequest(shared_->device, *request);
             if (!options().silent)
                 enqueue(makeReply());
         }
@@ -90,6 +96,16 @@ private:
             return reply;
         }
         reply.bytes = buildStatusFrame(shared_->device.status(), options().frameLength);
+        if (options().firstByte != 'N') {
+            reply.bytes[0] = options().firstByte;
+            if (reply.bytes.size() == kChecksumFrame)
+                reply.bytes[kShortFrame] =
+                    static_cast<char>(frameChecksum(reply.bytes.left(kShortFrame)));
+        }
+        if (options().badChecksum && reply.bytes.size() == kChecksumFrame) {
+            reply.bytes[kShortFrame] = static_cast<char>(reply.bytes[kShortFrame] + 1);
+            reply.note = QStringLiteral(" (checksum one too high)");
+        }
         if (options().merge) {
             reply.bytes += reply.bytes;
             reply.note = QStringLiteral(" (2 frames)");
@@ -112,35 +128,46 @@ private:
         return options().split > 0 && options().split < reply.bytes.size() ? options().split : 0;
     }
 
-    // Writes whatever is due, in order; waits on the timer for a delay or a split pause.
+    // How many bytes of the front reply go in the next write, `sent` of them being gone.
+    int chunk(const Reply& reply, int sent) const {
+        if (options().trickleMs > 0)
+            return 1;
+        const int split = splitAt(reply);
+        return sent == 0 && split > 0 ? split : static_cast<int>(reply.bytes.size()) - sent;
+    }
+
+    // Writes whatever is due, in order; waits on the timer for a delay or a pause between
+    // the pieces of a split or trickled reply.
     void pump() {
         while (!closing_ && !queue_.empty() && !timer_.isActive()) {
             const Reply& reply = queue_.front();
-            const int split = splitAt(reply);
-            if (firstPartSent_) {
-                socket_->write(reply.bytes.mid(split));
-                firstPartSent_ = false;
-            } else {
+            if (sent_ == 0) {
                 if (const qint64 wait = reply.due.remainingTime(); wait > 0) {
                     timer_.start(static_cast<int>(wait));
                     return;
                 }
                 QString note = reply.note;
-                if (split > 0)
+                if (options().trickleMs > 0)
+                    note += QStringLiteral(" (a byte every %1 ms)").arg(options().trickleMs);
+                else if (const int split = splitAt(reply); split > 0)
                     note +=
                         QStringLiteral(" (split %1+%2)").arg(split).arg(reply.bytes.size() - split);
                 report(QStringLiteral("REPLY %1 bytes %2%3")
                            .arg(reply.bytes.size())
                            .arg(hexText(reply.bytes), note));
-                if (split > 0) {
-                    socket_->write(reply.bytes.left(split));
-                    firstPartSent_ = true;
-                    timer_.start(options().splitDelayMs);
-                    return;
-                }
-                socket_->write(reply.bytes);
             }
+            const int n = chunk(reply, sent_);
+            socket_->write(reply.bytes.mid(sent_, n));
+            sent_ += n;
+            if (sent_ < reply.bytes.size()) {
+                timer_.start(options().trickleMs > 0 ? options().trickleMs
+                                                     : options().splitDelayMs);
+                return;
+            }
+            sent_ = 0;
             queue_.pop_front();
+            if (++shared_->replies == options().outageAfter && shared_->away)
+                QTimer::singleShot(0, shared_->away); // not from inside this client's write
             if (++replies_ == options().closeAfter)
                 close();
         }
@@ -170,7 +197,7 @@ private:
     QTimer timer_;
     RequestBuffer buffer_;
     std::deque<Reply> queue_;
-    bool firstPartSent_ = false;
+    int sent_ = 0; // bytes of the front reply already written
     bool closing_ = false;
     int replies_ = 0;
 };
@@ -178,14 +205,14 @@ private:
 } // namespace
 
 QString lineStamp() {
-    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("[HH:mm:ss.zzz]"));
+    return QString::fromStdString(formatTimeStamp(utcTimeOfDay(std::chrono::system_clock::now())));
 }
 
 Server::Server(const Options& options, Device::Clock clock, LineSink sink, QObject* parent)
     : QObject(parent)
     , tcp_(new QTcpServer(this))
     , shared_(std::make_shared<Shared>(
-          Shared{options, Device(std::move(clock), options.wiring), std::move(sink)})) {
+          Shared{options, Device(std::move(clock), options.wiring), std::move(sink), 0, {}})) {
     connect(tcp_, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = tcp_->nextPendingConnection()) {
             // A module answers each request at once; small replies must not wait to be merged.
@@ -193,6 +220,23 @@ Server::Server(const Options& options, Device::Clock clock, LineSink sink, QObje
             new Client(socket, ++lastClientId_, shared_, this);
         }
     });
+    shared_->away = [this] {
+        const quint16 port = tcp_->serverPort();
+        tcp_->close();
+        for (QTcpSocket* socket : findChildren<QTcpSocket*>())
+            socket->abort();
+        shared_->sink(QStringLiteral("%1 OUTAGE: every client dropped, listening again in %2 ms")
+                          .arg(lineStamp())
+                          .arg(shared_->options.outageMs));
+        QTimer::singleShot(shared_->options.outageMs, this, [this, port] {
+            const bool back = tcp_->listen(shared_->options.host, port);
+            shared_->sink(
+                QStringLiteral("%1 BACK: %2")
+                    .arg(lineStamp(),
+                         back ? QStringLiteral("listening on port %1").arg(port)
+                              : QStringLiteral("cannot listen again: ") + tcp_->errorString()));
+        });
+    };
 }
 
 Server::~Server() = default;
