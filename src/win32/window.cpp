@@ -479,7 +479,7 @@ void MainWindow::layOut() {
             GetComboBoxInfo(native.hwnd, &info);
             const int frame = (field.bottom - field.top) - (info.rcItem.bottom - info.rcItem.top);
             (void)frame;
-            const int item = (r.bottom - r.top) - 6;
+            const int item = (r.bottom - r.top) - MulDiv(6, int(dpi_), 96);
             if (item > 0)
                 SendMessageW(native.hwnd, CB_SETITEMHEIGHT, WPARAM(-1), item);
         }

@@ -24,7 +24,7 @@ for n in $(seq 90 120); do
     [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || { display=:$n; break; }
 done
 [ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 export DISPLAY=$display
 emu=
@@ -58,6 +58,7 @@ reg() { "$wine" reg "$@" >/dev/null 2>&1; }
 settings='HKCU\Software\VM3870_SIMUL\vm3870sim'
 # Wine draws the caption and border itself: there is no window manager on the display.
 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
+reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f # a run stopped at 144 DPI
 
 # --- the emulator, restarted with the options a row needs
 # A port the window can use (at most 32767), so not one the system picks.

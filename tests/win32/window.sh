@@ -159,5 +159,13 @@ start_window
 check "settings restored after a restart" is "$(text txtDestIP)|$(text txtDestPort)|$(text cboTime)" "127.0.0.1|$port|2"
 close_window
 
+# At 144 DPI the window scales its twips: 1.5 times the pixels of 96 DPI.
+reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f
+start_window
+check "144 DPI: client area 1116 x 957" is "$(probe; sed -n 's/^window\t[^\t]*\t\([^\t]*\).*/\1/p' "$work/probe")" "1116,957"
+check "144 DPI: the TCP Information frame 728 pixels wide" is "$(value Frame1 6 | cut -d, -f3)" 728
+close_window
+reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
+
 echo "$failures failed"
 [ "$failures" -eq 0 ]
