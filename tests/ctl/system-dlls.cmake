@@ -8,7 +8,7 @@ if(NOT read EQUAL 0)
 endif()
 string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${headers}")
 set(system advapi32.dll kernel32.dll msvcrt.dll winmm.dll ws2_32.dll mswsock.dll iphlpapi.dll
-           user32.dll shell32.dll ole32.dll bcrypt.dll)
+           user32.dll shell32.dll ole32.dll bcrypt.dll gdi32.dll comctl32.dll uxtheme.dll)
 foreach(entry IN LISTS imports)
     string(REPLACE "DLL Name: " "" dll "${entry}")
     string(TOLOWER "${dll}" dll)

@@ -1,0 +1,44 @@
+#pragma once
+
+// A window timer on Windows that keeps periods down to 1 ms (SetTimer stops at 10 ms): a
+// periodic waitable timer (high-resolution where Windows has one) that the message loop waits
+// on beside its queue. The loop runs a signalled timer's tick once its queue is empty, as
+// Windows does with WM_TIMER, so that the user's clicks and keys are never held up behind
+// ticks; ticks that fall due meanwhile merge into one. A fine timer asks Windows for a 1 ms
+// clock only while it runs.
+
+#include "form/ports.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <vector>
+
+namespace vm::win32 {
+
+class Timer final : public form::TimerPort {
+public:
+    enum class Resolution { System, Fine };
+
+    Timer(Resolution resolution, std::function<void()> tick);
+    ~Timer() override;
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
+
+    void Start(std::chrono::milliseconds interval) override;
+    void Stop() override;
+
+    // The timers' handles, signalled when due: the message loop waits on them beside its queue.
+    static std::vector<HANDLE> handles();
+    // Runs one tick of each timer that fell due since its last tick. Returns whether any ran.
+    static bool runDue();
+
+private:
+    Resolution resolution_;
+    std::function<void()> tick_;
+    HANDLE timer_ = nullptr;
+    bool running_ = false;
+    bool finePeriod_ = false;
+};
+
+} // namespace vm::win32

@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# Drives vm3870sim.exe under Wine as a user would: on a private virtual display (Xvfb), with real
+# clicks and typed keys (xdotool), against the Linux emulator on loopback, reading the controls
+# back through window_probe.exe (texts, enabled and checked states, the log list's lines).
+#
+#   tests/win32/window.sh [build-windows folder] [Linux build folder] [screenshot.png]
+set -euo pipefail
+here=$(dirname "$(realpath "$0")")
+shot=${3:-}
+source "$here/driver.sh"
+
+
+start_emulator
+reg delete "$settings" /f || true
+reg add "$settings" /v ADDRESS /t REG_SZ /d 127.0.0.1 /f
+reg add "$settings" /v PORT /t REG_SZ /d "$port" /f
+start_window
+# Nothing below may reach for an address off this machine.
+[ "$(text txtDestIP)" = 127.0.0.1 ] || { echo "the window did not take 127.0.0.1 from the settings" >&2; exit 1; }
+
+# Start: the window's first states.
+check "caption" is "$(probe; sed -n 's/^window\t\([^\t]*\).*/\1/p' "$work/probe")" \
+    "Velmora 3870/3890 Simulator Ver2.0 (2011.08.16)"
+check "client area 744 x 638 at 96 DPI" grep -q $'^window\t.*\t744,638\t96$' "$work/probe"
+check "R, OneTime Send and List chosen" eval 'checked optCommand_0 && checked optInterval_0 && checked optLog_0'
+check "Disconnect and End greyed" eval 'disabled cmdDisconnect && disabled cmdEnd'
+check "the interval box greyed, showing 1" is "$(value cboTime 3)$(text cboTime)" "01"
+check "the pick lists greyed at their first entry" is "$(text ComboSet)$(text ComboValue)$(text ComboReset)$(value ComboSet 3)" "1010"
+check "frame captions" is "$(text Frame1)|$(text Frame11_0)" " TCP Information | DO"
+
+# The keyboard of a dialog: the focus starts in the address box; Tab and Shift+Tab walk the
+# focus order; Space presses the focused button.
+focused() { [ "$(value "$1" 5)" = 1 ]; }
+check "the focus starts in the address box" focused txtDestIP
+xdotool key Tab Tab
+check "Tab, Tab: Connect" eventually focused cmdConnect
+xdotool key shift+Tab
+check "Shift+Tab: the port box" eventually focused txtDestPort
+xdotool key Tab
+
+# Connect (with Space on the focused button) and the buttons.
+xdotool key space
+check "connect: one \" Socket Connected!!\" line" eventually at_least count_lines "] Socket Connected!!" 1
+check "connect: Connect greyed; Disconnect, Send, End enabled" eventually eval 'disabled cmdConnect && enabled cmdDisconnect && enabled cmdSend && enabled cmdEnd'
+focus_name() { probe; awk -F'\t' '$5 == 1 && $3 == 1 { print $1 }' "$work/probe"; }
+check "the focus moves on from the greyed Connect ($(focus_name))" eval '[ -n "$(focus_name)" ] && [ "$(focus_name)" != cmdConnect ]'
+
+# Send R, T and C: the frames reach the module, the reply fills the boxes.
+click cmdSend
+check "Send R: NREQ reaches the module" eventually at_least requests "4E524551" 1
+check "Send R: a SEND and a RECV line" eventually at_least count_lines " RECV : " 1
+check "Send R: the DI boxes and the checksum filled" eval '[ -n "$(text txt_Input_0)" ] && [ -n "$(text txt_CheckSum)" ]'
+click optCommand_0
+xdotool key Down
+check "Down in the command group: T chosen" eventually checked optCommand_1
+check "T: Channel and Value enabled" eventually eval 'enabled ComboSet && enabled ComboValue'
+click cmdSend
+check "Send T: NT10 reaches the module" eventually at_least requests "4E543130" 1
+click optCommand_2
+click cmdSend
+check "Send C: NC10 reaches the module" eventually at_least requests "4E433130" 1
+check "SEND lines" is "$(count_lines ' SEND : ')" 3
+
+# The key filter: letters into the address box beep and stay out.
+click txtDestIP
+xdotool key End
+xdotool type --delay 60 "ab"
+check "letters refused in the address box" is "$(text txtDestIP)" "127.0.0.1"
+
+# Repeat at 0.01 s, then End. A Send locks the interval choice until End.
+check "Send locked the interval choice" disabled optInterval_1
+click cmdEnd
+click optCommand_0
+click optInterval_1
+check "Repeat: the interval box enabled" eventually enabled cboTime
+type_into cboTime "0.01x"
+check "the interval typed, the letter refused" is "$(text cboTime)" "0.01"
+before=$(requests 4E524551)
+started=$(date +%s%N)
+click cmdSend
+sleep 2
+click cmdEnd
+ms=$((($(date +%s%N) - started) / 1000000))
+sent=$(($(requests 4E524551) - before))
+check "Repeat 0.01 s: at least 50 requests, at most 100 a second ($sent in $ms ms)" \
+    test "$sent" -ge 50 -a "$sent" -le $((ms / 10 + 5))
+sleep 0.5
+settled=$(requests 4E524551)
+sleep 0.5
+check "End stops the repeat" is "$(requests 4E524551)" "$settled"
+check "End: the interval box enabled again" enabled cboTime
+
+# List + File: the RECV lines go to the daily file beside the program too.
+click optInterval_0
+click optLog_1
+click cmdSend
+today=$(date +%Y%m%d)
+check "List + File: a RECV entry in Log\\$today.txt beside the program" \
+    eventually grep -q " RECV : " "$build/Log/$today.txt"
+
+# List Clear.
+click cmdClear
+check "List Clear empties the list" is "$(lines | wc -l)" 0
+
+# A close by the module.
+start_emulator --close-after 1
+reg add "$settings" /v PORT /t REG_SZ /d "$port" /f
+type_into txtDestPort "$port"
+click cmdDisconnect
+click cmdConnect
+check "reconnected" eventually at_least count_lines "] Socket Connected!!" 1
+click cmdSend
+check "close by the module: one \" Socket Closed!!\" line" eventually at_least count_lines "] Socket Closed!!" 2
+check "close by the module: Connect enabled, Disconnect greyed, Send enabled" eventually eval 'enabled cmdConnect && disabled cmdDisconnect && enabled cmdSend'
+
+# The three frame lengths, and two frames in one arrival.
+for frame in 33 57 merge; do
+    if [ "$frame" = merge ]; then start_emulator --merge; else start_emulator --frame $frame; fi
+    type_into txtDestPort "$port"
+    click cmdClear
+    click cmdSend # connects first (Send's wait), then writes
+    want=1
+    [ "$frame" = merge ] && want=2
+    check "$frame: $want RECV line(s) for one Send" eventually at_least count_lines " RECV : " $want
+    case $frame in
+        33) check "33: the counters filled" eval '[ -n "$(text txtCounter_5)" ]' ;;
+        57) check "57: the gap times filled" eval '[ -n "$(text txtGapTime_5)" ]' ;;
+    esac
+    click cmdDisconnect
+done
+
+# A port the socket cannot use gives a line, and no connect.
+type_into txtDestPort "99999"
+click cmdClear
+click cmdConnect
+check "bad port: one line, still not connected" eval '[ "$(lines | wc -l)" -eq 1 ] && enabled cmdConnect'
+
+# Ping of 127.0.0.1 (the ICMP echo service under Wine needs root).
+if [ "$(id -u)" -eq 0 ]; then
+    click cmdClear
+    click cmdPingStart
+    check "ping: a result line for 127.0.0.1" eventually at_least count_lines "127.0.0.1" 1
+    click cmdPingStop
+    check "ping: \"Ping Test End~!!\"" eventually at_least count_lines "Ping Test End~!!" 1
+else
+    echo "skip ping: the ICMP echo under Wine needs root"
+fi
+
+# The settings come back from the registry after a restart.
+type_into txtDestPort "$port"
+click cmdEnd
+click optInterval_1
+eventually enabled cboTime
+type_into cboTime "2"
+[ -n "$shot" ] && { click cmdSend; sleep 0.5; xwd -root | xwdtopnm 2>/dev/null | pnmtopng >"$shot" || true; }
+close_window
+check "settings: the port in the registry" eval '"$wine" reg query "$settings" /v PORT | tr -d "\r" | grep -q "REG_SZ *$port\$"'
+start_window
+check "settings restored after a restart" is "$(text txtDestIP)|$(text txtDestPort)|$(text cboTime)" "127.0.0.1|$port|2"
+close_window
+
+# At 144 DPI the window scales its twips: 1.5 times the pixels of 96 DPI.
+reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f
+start_window
+check "144 DPI: client area 1116 x 957" is "$(probe; sed -n 's/^window\t[^\t]*\t\([^\t]*\).*/\1/p' "$work/probe")" "1116,957"
+check "144 DPI: the TCP Information frame 728 pixels wide" is "$(value Frame1 6 | cut -d, -f3)" 728
+close_window
+reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
+
+echo "$failures failed"
+[ "$failures" -eq 0 ]
