@@ -30,10 +30,10 @@ QString qText(std::string_view text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
-QFont makeFont(const layout::Font& spec) {
-    QFont font(qText(spec.face));
-    font.setPointSizeF(spec.points);
-    font.setBold(spec.bold);
+QFont makeFont(const layout::Font& design) {
+    QFont font(qText(design.face));
+    font.setPointSizeF(design.points);
+    font.setBold(design.bold);
     return font;
 }
 
