@@ -1,6 +1,10 @@
 # Manual pages of the three programs, made from their --help and --version with help2man
 # (target "man", part of the default build) and installed in section 1. Without help2man
 # there are none, and the build says so.
+option(VM_MANPAGES "Make the manual pages with help2man" ON)
+if(NOT VM_MANPAGES)
+    return()
+endif()
 find_program(VM_HELP2MAN help2man)
 if(NOT VM_HELP2MAN)
     message(STATUS "help2man not found: no manual pages (Debian package help2man)")
