@@ -1,6 +1,13 @@
 #pragma once
 
+#include <optional>
+
 namespace vm {
+
+// Before anything else, with no display needed: answers --help and --version on standard
+// output and gives the exit status; any other command line opens the window (Qt's own
+// options, such as -platform, still apply).
+std::optional<int> answerInfoOptions(int argc, char* argv[]);
 
 // Before the QApplication exists: chooses Qt's own event dispatcher over the GLib one. The
 // GLib loop rounds every wait up to whole milliseconds, which holds a 1 ms repeat to about

@@ -6,6 +6,8 @@
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    if (const auto status = vm::answerInfoOptions(argc, argv))
+        return *status;
     vm::confineRawSocketPrivilege();
     vm::prepareApplication();
     QApplication app(argc, argv);

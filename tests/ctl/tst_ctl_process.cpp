@@ -227,7 +227,7 @@ TEST_CASE("status, set and reset print the decoded reply; faults give their exit
         {at("{fixture}", {"set", "1"}), 2, "", "V is required"},
         {at("{fixture}", {"-f", "xml", "status"}), 2, "", "--format"},
         {at("{fixture}", {}), 2, "", "A subcommand is required"},
-        {{"--version"}, 0, "vm3870ctl 2.0.0", ""},
+        {{"--version"}, 0, "vm3870ctl " VM_VERSION, ""},
         {{"--help"}, 0, "4  connection lost, or no reply within the timeout", ""},
         {{"watch", "--help"}, 0, "vm3870ctl watch -n 500 --vcd trace.vcd", ""},
     };

@@ -23,7 +23,7 @@ enum Exit : int {
     kExitWrite = 5,       // an output (stdout, --vcd, --junit) could not be written whole
 };
 
-inline constexpr const char* kVersion = "vm3870ctl 2.0.0";
+inline constexpr const char* kVersion = "vm3870ctl " VM_VERSION;
 inline constexpr std::string_view kDefaultHost = vm::settings::kDefaultAddress;
 inline constexpr std::uint16_t kDefaultPort = 4000;
 

@@ -78,6 +78,9 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         "their rising edges. The checksum byte of a 34-byte frame is the sum of bytes 0 to 32 "
         "modulo 256. Every request and reply is printed on standard output, one line each."));
     const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Displays version information."));
+    parser.addOption(version);
     const QCommandLineOption listen(
         QStringLiteral("listen"),
         QStringLiteral("Address and port to listen on; port 0 picks a free one (default "
@@ -149,6 +152,11 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     if (parser.isSet(help)) {
         result.outcome = ParsedOptions::Outcome::Help;
         result.text = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.outcome = ParsedOptions::Outcome::Help;
+        result.text = QStringLiteral("vm3870emu " VM_VERSION);
         return result;
     }
     if (!parser.positionalArguments().isEmpty())
