@@ -58,6 +58,11 @@ echo "== the window under Xvfb"
 display=:$((200 + $$ % 100))
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
+for _ in $(seq 50); do # the display takes connections within 10 s
+    DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break
+    sleep 0.2
+done
+DISPLAY=$display xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start on $display"
 mkdir -m 700 "$work/run"
 HOME=$work/home XDG_RUNTIME_DIR=$work/run DISPLAY=$display timeout 30 /usr/bin/vm3870sim \
     >"$work/window.log" 2>&1 &
