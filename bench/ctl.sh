@@ -13,20 +13,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 seconds=${2:-10}
 megabytes=${3:-100}
-ctl="$build/vm3870ctl"
-emu="$build/vm3870emu"
-for f in "$ctl" "$emu"; do
-    [ -x "$f" ] || { echo "bench/ctl.sh: $f is missing; build it first." >&2; exit 1; }
-done
-
-scratch=$(mktemp -d)
-emu_pid=
-cleanup() {
-    [ -n "$emu_pid" ] && kill "$emu_pid" 2>/dev/null && wait "$emu_pid" 2>/dev/null
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-export XDG_CONFIG_HOME="$scratch/config"
+. bench/common.sh
 
 # The emulator's own report goes to a file, as a long run's does.
 "$emu" --listen 127.0.0.1:0 > "$scratch/emu.log" &
@@ -63,7 +50,7 @@ watch 0
 python3 - "$scratch/log.txt" "$megabytes" <<'PY'
 import sys
 path, mb = sys.argv[1], int(sys.argv[2])
-frames = ["4E313030313030303101000000000100007856341200000000FFFFFFFF000001000A",
+frames = ["4E313030313030303101000000000100007856341200000000FFFFFFFF00000100E4",
           "4E3130303130303031" + "01000000" * 6,
           "4E3130303130303031" + "01000000" * 6 + "DC050000" + "00000000" * 5]
 with open(path, "w", newline="") as f:

@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -133,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const frmSim_3870& view = *harness->ui.form;
     const qint64 fileBefore = QFileInfo(harness->dailyFile).size();
     harness->ui.lines.clear();
-    harness->ui.form->List1->clear(); // a full list would only slow every input down
+    harness->ui.form->cmdClear->click(); // List Clear: a full list would slow every input down
     harness->ui.link->DisplayData(frame);
     QCoreApplication::processEvents(); // what the window's loop does after each arrival
     check(harness->ui.lines.size() == 1, "one log line per arrival", shown);

@@ -12,6 +12,7 @@ set -- "${2:-$here/../../build-windows}" "${3:-$here/../../build}"
 source "$here/driver.sh"
 today=$(date +%Y%m%d)
 
+echo "load before: $(uptime | sed 's/.*load average: //') ($(nproc) cores)"
 start_emulator
 reg add "$settings" /v ADDRESS /t REG_SZ /d 127.0.0.1 /f
 reg add "$settings" /v PORT /t REG_SZ /d "$port" /f
@@ -32,7 +33,8 @@ click cmdEnd
 sleep 1
 replies=$(grep -c " REPLY " "$work/emu.out" || true)
 filed=$(grep -c " RECV : " "$build/Log/$today.txt" || true)
-echo "window, Repeat 0.001 s: $(((requests1 - requests0) / seconds)) cycles/s over $seconds s;" \
+window_rate=$(((requests1 - requests0) / seconds))
+echo "window, Repeat 0.001 s: $window_rate cycles/s over $seconds s;" \
     "$replies replies sent, $filed filed, $((replies - filed)) lost"
 close_window
 
@@ -40,8 +42,11 @@ start_emulator
 "$wine" "$build/vm3870ctl.exe" -H 127.0.0.1 -p "$port" watch -i 0.001 -d "$seconds" -f csv \
     >"$work/watch.csv" 2>/dev/null || true
 records=$(($(wc -l <"$work/watch.csv") - 1))
-echo "vm3870ctl.exe watch -i 0.001: $((records / seconds)) replies/s over $seconds s" \
+ctl_rate=$((records / seconds))
+echo "vm3870ctl.exe watch -i 0.001: $ctl_rate replies/s over $seconds s" \
     "($(requests 4E524551) requests)"
+echo "window / command line: $((100 * window_rate / (ctl_rate > 0 ? ctl_rate : 1))) %"
+echo "load after: $(uptime | sed 's/.*load average: //')"
 
 strip=x86_64-w64-mingw32-strip
 for program in vm3870sim vm3870ctl; do

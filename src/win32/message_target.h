@@ -26,6 +26,8 @@ protected:
 
     // Runs the event later, from the message loop, after the events posted before it.
     void post(std::function<void()> event);
+    // Whether events posted before are still to run.
+    bool postedPending() const { return !posted_.empty(); }
     // A message of the port's own (WM_TIMER, or kFirstOwnMessage and above).
     virtual void onMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 

@@ -71,17 +71,13 @@ std::vector<HANDLE> Timer::handles() {
     return all;
 }
 
-bool Timer::runDue() {
-    bool ran = false;
-    // A tick may stop or start any timer; each timer that is signalled runs once (the signal
-    // clears as it is taken, so ticks that fell due meanwhile merge into this one).
-    for (Timer* timer : std::vector<Timer*>(timers()))
-        if (std::find(timers().begin(), timers().end(), timer) != timers().end() &&
-            timer->running_ && WaitForSingleObject(timer->timer_, 0) == WAIT_OBJECT_0) {
+void Timer::runSignalled(HANDLE handle) {
+    // A timer stopped since its signal came ticks no more.
+    for (Timer* timer : timers())
+        if (timer->timer_ == handle && timer->running_) {
             timer->tick_();
-            ran = true;
+            return;
         }
-    return ran;
 }
 
 } // namespace vm::win32

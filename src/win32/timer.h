@@ -2,10 +2,9 @@
 
 // A window timer on Windows that keeps periods down to 1 ms (SetTimer stops at 10 ms): a
 // periodic waitable timer (high-resolution where Windows has one) that the message loop waits
-// on beside its queue. The loop runs a signalled timer's tick once its queue is empty, as
-// Windows does with WM_TIMER, so that the user's clicks and keys are never held up behind
-// ticks; ticks that fall due meanwhile merge into one. A fine timer asks Windows for a 1 ms
-// clock only while it runs.
+// on beside its queue (message_loop.h). The wait takes the timer's signal, so ticks that fell
+// due while the thread was busy merge into one. A fine timer asks Windows for a 1 ms clock
+// only while it runs.
 
 #include "form/ports.h"
 
@@ -30,8 +29,8 @@ public:
 
     // The timers' handles, signalled when due: the message loop waits on them beside its queue.
     static std::vector<HANDLE> handles();
-    // Runs one tick of each timer that fell due since its last tick. Returns whether any ran.
-    static bool runDue();
+    // Runs the tick of the timer whose handle a wait found signalled (and so took its signal).
+    static void runSignalled(HANDLE handle);
 
 private:
     Resolution resolution_;

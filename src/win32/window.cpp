@@ -1,5 +1,6 @@
 #include "win32/window.h"
 
+#include "win32/message_loop.h"
 #include "win32/resource_ids.h"
 #include "win32/text.h"
 
@@ -362,57 +363,81 @@ void MainWindow::bind(Native& native) {
     if (kind == Kind::TextBox || kind == Kind::ComboEdit)
         follow(form::Property::Text);
     if (kind == Kind::ListBox) {
+        list_ = &native;
         static_cast<form::ListBox*>(model)->setLinesListener(
-            [this, hwnd](const form::ListBox::Change& change) {
+            [this](const form::ListBox::Change& change) {
                 switch (change.kind) {
                 case form::ListBox::Change::Kind::Added:
-                    addListLine(change.line);
                     break;
                 case form::ListBox::Change::Kind::RemovedFirst:
-                    SendMessageW(hwnd, LB_DELETESTRING, 0, 0);
+                    ++listRemoved_;
                     break;
                 case form::ListBox::Change::Kind::Cleared:
-                    SendMessageW(hwnd, LB_RESETCONTENT, 0, 0);
-                    listExtent_ = 0;
-                    listLongest_ = 0;
-                    SendMessageW(hwnd, LB_SETHORIZONTALEXTENT, 0, 0);
+                    listCleared_ = true;
                     break;
+                }
+                // The list box follows ten times a second: lines that come fast (a repeat at
+                // 1 ms) reach it together, with one repaint.
+                if (!listPending_) {
+                    listPending_ = true;
+                    SetTimer(hwnd_, kListSyncTimer, kListSyncMs, nullptr);
                 }
             });
     }
 }
 
-void MainWindow::addListLine(std::string_view line) {
-    Native* list = nullptr;
-    for (Native& native : natives_)
-        if (native.layout->kind == Kind::ListBox)
-            list = &native;
-    // Lines that come fast (a repeat at 1 ms) are shown together, a few dozen times a second:
-    // the list paints again when the window's queue has been empty for a moment.
-    if (!listFrozen_) {
-        SendMessageW(list->hwnd, WM_SETREDRAW, FALSE, 0);
-        listFrozen_ = true;
-        SetTimer(hwnd_, kListPaintTimer, kListPaintMs, nullptr);
+void MainWindow::syncList() {
+    KillTimer(hwnd_, kListSyncTimer);
+    listPending_ = false;
+    const HWND hwnd = list_->hwnd;
+    const auto& lines = static_cast<const form::ListBox*>(list_->model)->Lines();
+    const auto shown = std::size_t(SendMessageW(hwnd, LB_GETCOUNT, 0, 0));
+    SendMessageW(hwnd, WM_SETREDRAW, FALSE, 0);
+    // Removing the oldest lines one by one costs far more than adding lines: past a few, the
+    // box is filled again from the form's lines.
+    constexpr std::size_t kMostRemovals = 16;
+    std::size_t from = 0; // the first of the form's lines the box lacks
+    if (listCleared_ || listRemoved_ > std::min(shown, kMostRemovals)) {
+        SendMessageW(hwnd, LB_RESETCONTENT, 0, 0);
+        if (listCleared_) {
+            listExtent_ = 0;
+            listLongest_ = 0;
+            SendMessageW(hwnd, LB_SETHORIZONTALEXTENT, 0, 0);
+        }
+    } else {
+        for (std::size_t i = 0; i < listRemoved_; ++i)
+            SendMessageW(hwnd, LB_DELETESTRING, 0, 0);
+        from = shown - listRemoved_;
     }
-    const std::wstring text = widen(line);
-    const LRESULT at =
-        SendMessageW(list->hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    SendMessageW(list->hwnd, LB_SETCURSEL, WPARAM(at), 0);
-    // Every line can be scrolled to its end. The list's face has a fixed pitch, so only a line
-    // with more characters than any before can be wider.
-    if (text.size() <= listLongest_)
-        return;
+    listRemoved_ = 0;
+    listCleared_ = false;
+    for (std::size_t i = from; i < lines.size(); ++i) {
+        const std::wstring text = widen(lines[i]);
+        SendMessageW(hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        if (text.size() > listLongest_)
+            widenListExtent(text);
+    }
+    // The newest line is the selected one.
+    SendMessageW(hwnd, LB_SETCURSEL,
+                 WPARAM(static_cast<const form::ListBox*>(list_->model)->ListIndex()), 0);
+    SendMessageW(hwnd, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(hwnd, nullptr, TRUE);
+}
+
+// Every line can be scrolled to its end. The list's face has a fixed pitch, so only a line with
+// more characters than any before can be wider.
+void MainWindow::widenListExtent(const std::wstring& text) {
     listLongest_ = text.size();
-    const HDC dc = GetDC(list->hwnd);
-    const HGDIOBJ before = SelectObject(dc, font(list->layout->font));
+    const HDC dc = GetDC(list_->hwnd);
+    const HGDIOBJ before = SelectObject(dc, font(list_->layout->font));
     SIZE size{};
     GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &size);
     SelectObject(dc, before);
-    ReleaseDC(list->hwnd, dc);
+    ReleaseDC(list_->hwnd, dc);
     const int width = size.cx + MulDiv(6, int(dpi_), 96);
     if (width > listExtent_) {
         listExtent_ = width;
-        SendMessageW(list->hwnd, LB_SETHORIZONTALEXTENT, WPARAM(width), 0);
+        SendMessageW(list_->hwnd, LB_SETHORIZONTALEXTENT, WPARAM(width), 0);
     }
 }
 
@@ -522,24 +547,9 @@ int MainWindow::run() {
     UpdateWindow(hwnd_);
     SetFocus(GetNextDlgTabItem(hwnd_, nullptr, FALSE));
 
-    // The one message loop: every message first (the user's input, the socket's events), then
-    // the timers' due ticks, as WM_TIMER comes after everything else.
     const std::vector<HANDLE> timers = Timer::handles();
-    for (;;) {
-        MSG message{};
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT)
-                return int(message.wParam);
-            if (hwnd_ && IsDialogMessageW(hwnd_, &message))
-                continue;
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (Timer::runDue())
-            continue;
-        MsgWaitForMultipleObjectsEx(DWORD(timers.size()), timers.data(), INFINITE, QS_ALLINPUT,
-                                    MWMO_INPUTAVAILABLE);
-    }
+    return runMessageLoop(hwnd_, timers,
+                          [&timers](std::size_t i) { Timer::runSignalled(timers[i]); });
 }
 
 MainWindow::Native* MainWindow::nativeOf(HWND hwnd) {
@@ -679,15 +689,8 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return brush;
         break;
     case WM_TIMER:
-        if (wParam == kListPaintTimer) {
-            KillTimer(hwnd_, kListPaintTimer);
-            listFrozen_ = false;
-            for (Native& native : natives_)
-                if (native.layout->kind == Kind::ListBox) {
-                    SendMessageW(native.hwnd, WM_SETREDRAW, TRUE, 0);
-                    RedrawWindow(native.hwnd, nullptr, nullptr,
-                                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
-                }
+        if (wParam == kListSyncTimer) {
+            syncList();
             return 0;
         }
         break;

@@ -59,18 +59,23 @@ private:
     void command(Native& native, int code);
     LRESULT colors(HDC dc, HWND control, bool edit);
     void keepFocus();
-    void addListLine(std::string_view line);
+    void syncList();
+    void widenListExtent(const std::wstring& text);
 
     HINSTANCE instance_;
     HWND hwnd_ = nullptr;
     UINT dpi_ = 96;
     bool updating_ = false; // the form is setting a control: its notifications are not input
     HWND savedFocus_ = nullptr;
+    // The log list's box, brought up to the form's lines by syncList.
+    Native* list_ = nullptr;
     int listExtent_ = 0;
     std::size_t listLongest_ = 0; // characters of the longest line measured
-    bool listFrozen_ = false;     // lines added since the list last painted
-    static constexpr UINT_PTR kListPaintTimer = 1;
-    static constexpr UINT kListPaintMs = 40;
+    bool listPending_ = false;    // the form's lines changed since the last sync
+    bool listCleared_ = false;    // ... and were cleared
+    std::size_t listRemoved_ = 0; // ... and lost this many of their oldest
+    static constexpr UINT_PTR kListSyncTimer = 1;
+    static constexpr UINT kListSyncMs = 100;
     std::vector<Native> natives_;
     std::map<std::tuple<std::string_view, double, bool>, HFONT> fonts_;
     std::map<COLORREF, HBRUSH> brushes_;

@@ -46,7 +46,7 @@ private:
     void startConnect(unsigned long address);
     void lookupDone(LPARAM lParam);
     void socketEvent(WPARAM wParam, LPARAM lParam);
-    bool readArrival(int reads);
+    bool readArrival(int reads, bool now = false);
     void peerClosed();
     void attemptFailed(const std::string& description);
     void timedOut(int ms);

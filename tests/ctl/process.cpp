@@ -93,9 +93,12 @@ bool Emulator::start(const std::vector<std::string>& options, int port) {
     int status = 0;
     while (Clock::now() < end && waitpid(pid_, &status, WNOHANG) == 0) {
         const std::string text = log();
-        const std::size_t at = text.find("listening on 127.0.0.1:");
-        if (at != std::string::npos && text.find(',', at) != std::string::npos) {
-            port_ = static_cast<std::uint16_t>(std::atoi(text.c_str() + at + 23));
+        // (With --units --listen-each, the first unit's line: "listening on 127.0.0.2:PORT".)
+        const std::size_t at = text.find("listening on 127.0.0.");
+        const std::size_t colon = text.find(':', at == std::string::npos ? 0 : at + 13);
+        if (at != std::string::npos && colon != std::string::npos &&
+            text.find(',', colon) != std::string::npos) {
+            port_ = static_cast<std::uint16_t>(std::atoi(text.c_str() + colon + 1));
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

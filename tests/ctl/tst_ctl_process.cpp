@@ -9,9 +9,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -97,13 +100,24 @@ Finished ctl(std::vector<std::string> args, const std::string& input = {},
     return f;
 }
 
+// Whether the program under test is a Windows build run by Wine.
+bool underWine() {
+    const std::string runner = std::filesystem::path(program().front()).filename().string();
+    return runner == "wine" || runner == "wine64";
+}
+
+// Where the program under test says its settings are: the settings file, or the registry key.
+std::string settingsPlace() {
+    return underWine() ? "HKEY_CURRENT_USER\\Software\\VM3870_SIMUL\\vm3870sim"
+                       : configFolder() + "/VM3870_SIMUL.conf";
+}
+
 // Puts the window's settings where the program under test reads them, replacing what was
 // there: the settings file, or for a Windows build under Wine the registry, written with
 // Wine's own `reg`.
 void windowSettings(const std::vector<std::pair<std::string, std::string>>& values) {
     const std::vector<std::string> command = program();
-    const std::string runner = command.front().substr(command.front().rfind('/') + 1);
-    if (runner != "wine" && runner != "wine64") {
+    if (!underWine()) {
         std::string text = "[vm3870sim]\n";
         for (const auto& [key, value] : values)
             text += key + "=\"" + value + "\"\n";
@@ -162,12 +176,27 @@ std::vector<nlohmann::json> jsonLines(const std::string& text) {
     return lines;
 }
 
+// Whether this process can reach nothing but loopback already: its network namespace has
+// no interface but lo (as the Windows build's table runs, its Wine server inside too).
+bool onlyLoopbackHere() {
+    std::ifstream devices("/proc/self/net/dev"); // two lines of headings, then "  lo: ..."
+    std::vector<std::string> names;
+    for (std::string line; std::getline(devices, line);)
+        if (const std::size_t colon = line.find(':'); colon != std::string::npos)
+            names.push_back(
+                line.substr(line.find_first_not_of(' '), colon - line.find_first_not_of(' ')));
+    return names == std::vector<std::string>{"lo"};
+}
+
 // A network namespace with nothing but loopback, for runs that could reach for the default
-// module address; deleted when this goes. Needs root and the native build (a Windows build
-// under Wine opens its sockets in the Wine server, outside the namespace).
+// module address; deleted when this goes. Where this process is in such a namespace already,
+// that one serves. Otherwise it needs root and the native build (a Windows build under Wine
+// opens its sockets in the Wine server, outside a namespace made here).
 class LoopbackOnly {
 public:
     LoopbackOnly() {
+        if (here_)
+            return;
         if (geteuid() != 0 || std::getenv("VM3870CTL")) {
             unavailable_ = "needs root and the native build";
             return;
@@ -179,17 +208,22 @@ public:
         vm::test::runProgram({"ip", "-n", name_, "link", "set", "lo", "up"});
     }
     ~LoopbackOnly() {
-        if (unavailable_.empty())
+        if (unavailable_.empty() && !here_)
             vm::test::runProgram({"ip", "netns", "del", name_});
     }
     LoopbackOnly(const LoopbackOnly&) = delete;
     LoopbackOnly& operator=(const LoopbackOnly&) = delete;
 
     const std::string& unavailable() const { return unavailable_; }
-    std::vector<std::string> prefix() const { return {"ip", "netns", "exec", name_}; }
+    std::vector<std::string> prefix() const {
+        if (here_)
+            return {};
+        return {"ip", "netns", "exec", name_};
+    }
     std::string name() const { return name_; }
 
 private:
+    bool here_ = onlyLoopbackHere();
     std::string name_ = "vm_ctl_" + std::to_string(getpid());
     std::string unavailable_;
 };
@@ -428,8 +462,8 @@ TEST_CASE("ping prints the window's line per probe and exits by what came back")
 
     // A host that does not answer: loopback of a namespace that ignores echo requests. A
     // Windows build sends through the Wine server, which lives outside the namespace.
-    if (geteuid() != 0 || std::getenv("VM3870CTL")) {
-        MESSAGE("no-answer row skipped: needs root and the native build");
+    if (geteuid() != 0 || std::getenv("VM3870CTL") || onlyLoopbackHere()) {
+        MESSAGE("no-answer row skipped: needs root, the native build and a namespace to make");
         return;
     }
     const LoopbackOnly ns;
@@ -881,7 +915,7 @@ TEST_CASE("settings: each value with its source, an unusable one marked; decode 
         check(row);
     // A port set as a number in the registry (reg add ... /t REG_DWORD) is read as one.
     const std::vector<std::string> command = program();
-    if (command.front().ends_with("wine") || command.front().ends_with("wine64")) {
+    if (underWine()) {
         const Finished added = vm::test::runProgram(
             {command.front(), "reg", "add", "HKCU\\Software\\VM3870_SIMUL\\vm3870sim", "/v", "PORT",
              "/t", "REG_DWORD", "/d", port, "/f"});
@@ -924,8 +958,8 @@ TEST_CASE("the module's address: never empty, never with a port, the default sai
     check({{"-t", "200", "status"},
            3,
            "",
-           "no -H and no ADDRESS in " + configFolder() +
-               "/VM3870_SIMUL.conf: using the default address 192.168.1.110\n"},
+           "no -H and no ADDRESS in " + settingsPlace() +
+               ": using the default address 192.168.1.110\n"},
           {}, ns.prefix());
     check({{"ping", "127.0.0.1", "-n", "1"}, 0, "Reply From 127.0.0.1", "*"}, {}, ns.prefix());
     // Each command's help shows its own example, not every command's.
@@ -1079,4 +1113,332 @@ TEST_CASE("watch ends after N requests whatever came back, and shows every slot 
     const double back = secondsOfDay(logLine(away, "BACK: listening"));
     const double again = secondsOfDay(logLine(away, "client 2 CONNECTED"));
     CHECK(again - back < 0.5);
+}
+
+TEST_CASE("a line of units: one command, each unit's own records, subtests and testsuites") {
+    // One emulator for the line: A passes (a loop-back fixture), B has a stuck output, C never
+    // answers; each on its own loopback address, as fixtures on a line have.
+    const Emulator line({"--units", "3", "--listen-each", "--wire", "DO0=DI0,DO1=DI3", "--still",
+                         "--unit", "2:--ignore-set", "--unit", "3:--silent"},
+                        true);
+    const std::string port = std::to_string(line.port());
+    const std::string units = vm::test::temporaryPath("line.txt");
+    vm::test::writeFile(units, "# the line\nA 127.0.0.2:" + port + " serial=SN-1\n" +
+                                   "B 127.0.0.3:" + port + "   # stuck DO0\nC 127.0.0.4:" + port +
+                                   "\n");
+    const std::string script = vm::test::temporaryPath("fixture.chk");
+    vm::test::writeFile(script, "set 1 1\nexpect DI0 == 1 within 50ms\nfinally\nset A 0\n");
+    const std::string junit = vm::test::temporaryPath("line.xml");
+    const std::string trace = vm::test::temporaryPath("line.vcd");
+    struct Case {
+        std::vector<std::string> args;
+        std::string prefix;                      // how a unit's line begins; %s: its name
+        std::map<std::string, std::string> seen; // each unit's line holds this
+        std::string failed = "2 of 3 units failed: B (exit 1), C (exit 4)";
+    };
+    const std::string stuck = "DO0 is 0 in the reply, not 1 as set";
+    const Case cases[] = {
+        {{"-f", "json", "set", "1", "1"},
+         "{\"unit\":\"%s\",",
+         {{"A", "\"error\":null"}, {"B", stuck}, {"C", "no reply within 300 ms"}}},
+        {{"-f", "csv", "status"},
+         "%s,",
+         {{"A", ",1,0,"}, {"B", ",0,0,"}, {"C", "no reply"}},
+         "1 of 3 units failed: C (exit 4)"},
+        {{"status"},
+         "%s  ",
+         {{"A", "DO 10"}, {"B", "DO 00"}, {"C", "no reply"}},
+         "1 of 3 units failed: C (exit 4)"},
+        {{"watch", "-n", "1", "--vcd", trace},
+         "%s  ",
+         {{"A", "DO 10"}, {"B", "DO 00"}, {"C", "no reply"}},
+         "1 of 3 units failed: C (exit 4)"},
+        {{"expect", "DI0 == 1", "--within", "100ms"},
+         "%s  ",
+         {{"A", "holds: DI0 == 1"}, {"B", "fails: DI0 was 0 after"}, {"C", "fails: no reply"}}},
+        {{"run", script, "--junit", junit},
+         "%s",
+         {{"ok 1 - A", ""}, {"not ok 2 - B", ""}, {"not ok 3 - C", ""}}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"--units", units, "-t", "300"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Finished f = ctl(args);
+        CAPTURE(c.args.back());
+        CAPTURE(f.out);
+        CAPTURE(f.err);
+        CHECK(f.code == 4); // the worst of 0, 1 and 4
+        CHECK(f.err.find(c.failed) != std::string::npos);
+        for (const auto& [unit, text] : c.seen) {
+            std::string begins = c.prefix;
+            begins.replace(begins.find("%s"), 2, unit);
+            std::istringstream lines(f.out);
+            int found = 0;
+            for (std::string l; std::getline(lines, l);)
+                if (l.starts_with(begins)) {
+                    ++found;
+                    CHECK(l.find(text) != std::string::npos);
+                }
+            CHECK(found == 1);
+        }
+        if (c.args.front() == "watch") {
+            CHECK(f.err.find("all 3 units: 3 requests, 2 replies (0 invalid), 1 timeout") !=
+                  std::string::npos);
+            // One trace, each unit's lanes under its name; A's DO0 (the 8th signal) is on.
+            const std::string vcd = vm::test::readFile(trace);
+            CHECK(vcd.find("$scope module A $end\n$var wire 1 ! DI0 $end") != std::string::npos);
+            CHECK(vcd.find("$scope module C $end\n$var wire 1 I DI0 $end") != std::string::npos);
+            CHECK(vcd.find("\n1'\n") != std::string::npos);
+        }
+        if (c.args.front() == "run") {
+            const Finished proved = prove(f.out);
+            CAPTURE(proved.out);
+            CHECK(proved.out.find("Failed tests:  2-3") != std::string::npos);
+            CHECK(validJunit(junit));
+            const std::string xml = vm::test::readFile(junit);
+            CHECK(xml.find("<testsuite name=\"A\"") != std::string::npos);
+            CHECK(xml.find("<testsuite name=\"C\"") != std::string::npos);
+            CHECK(xml.find("<property name=\"serial\" value=\"SN-1\"/>") != std::string::npos);
+        }
+    }
+    // The units file is read before anything is sent; a faulty line is said with its place.
+    vm::test::writeFile(units, "A 127.0.0.2:99999\n");
+    const Finished bad = ctl({"--units", units, "status"});
+    CHECK(bad.code == 2);
+    CHECK(bad.err.find(units + ":1: the port of 127.0.0.2:99999 is not 1 to 65535") !=
+          std::string::npos);
+}
+
+TEST_CASE("a unit's faults stay in its own records; a units file is checked before sending") {
+    // Unit 1 answers well; each other unit has a fault of its own: a split reply, garbage,
+    // replies later than the timeout, a module that goes away.
+    const Emulator line({"--units", "5", "--listen-each", "--still", "--unit", "2:--split 10",
+                         "--unit", "3:--garbage 20", "--unit", "4:--delay 400", "--unit",
+                         "5:--outage 2:5000"},
+                        true);
+    const std::string port = std::to_string(line.port());
+    const std::string units = vm::test::temporaryPath("faults.txt");
+    std::string text;
+    const char* names[] = {"good", "split", "garbage", "late", "away"};
+    for (int i = 0; i < 5; ++i)
+        text += std::string(names[i]) + " 127.0.0." + std::to_string(2 + i) + ":" + port + "\n";
+    vm::test::writeFile(units, text);
+    const Finished f = ctl({"--units", units, "-t", "200", "--frame", "34", "-f", "json", "watch",
+                            "-n", "4", "-i", "0.3"});
+    CAPTURE(f.out);
+    CAPTURE(f.err);
+    std::map<std::string, std::vector<nlohmann::json>> records;
+    std::istringstream lines(f.out);
+    for (std::string l; std::getline(lines, l);) {
+        const nlohmann::json r = nlohmann::json::parse(l);
+        if (r["type"] != "summary")
+            records[r["unit"].get<std::string>()].push_back(r);
+    }
+    REQUIRE(records["good"].size() == 4);
+    for (const nlohmann::json& r : records["good"]) {
+        CHECK(r["error"].is_null());
+        CHECK(r["late"] == 0);
+    }
+    CHECK(records["split"].back()["error"].is_null()); // a split reply is one whole record
+    CHECK(records["garbage"].front()["error"].get<std::string>().starts_with("incomplete: 20"));
+    CHECK(records["late"].front()["error"] == "no reply within 200 ms");
+    CHECK(records["away"].back()["error"].get<std::string>().starts_with("disconnected"));
+    CHECK(f.code == 4);
+    CHECK(f.err.find("3 of 5 units failed: garbage (exit 1), late (exit 4), away (exit 4)") !=
+          std::string::npos);
+
+    // One unit is the command as it always was: no unit column, whether named by -H or a file.
+    vm::test::writeFile(units, "only 127.0.0.2:" + port + "\n");
+    for (const std::vector<std::string>& one :
+         {std::vector<std::string>{"--units", units}, {"-H", "127.0.0.2", "-p", port}}) {
+        std::vector<std::string> args = one;
+        args.insert(args.end(), {"-f", "csv", "status"});
+        const Finished s = ctl(args);
+        CHECK(s.code == 0);
+        CHECK(s.out.starts_with("time,length,hex,"));
+    }
+
+    struct Bad {
+        std::string file;
+        std::vector<std::string> more;
+        std::string said;
+    };
+    const Bad bad[] = {
+        {"A 127.0.0.2\nA 127.0.0.3\n", {}, ":2: the name A is given twice"},
+        {"A\n", {}, ":1: wants NAME HOST[:PORT], not \"A\""},
+        {"A 127.0.0.2 serial\n", {}, ":1: wants NAME=VALUE"},
+        {"# nothing\n", {}, "names no unit"},
+        {"A 127.0.0.2\n", {"-H", "127.0.0.3"}, "-H and --units exclude each other"},
+    };
+    for (const Bad& b : bad) {
+        vm::test::writeFile(units, b.file);
+        std::vector<std::string> args{"--units", units};
+        args.insert(args.end(), b.more.begin(), b.more.end());
+        args.push_back("status");
+        const Finished s = ctl(args);
+        CAPTURE(b.file);
+        CAPTURE(s.err);
+        CHECK(s.code == 2);
+        CHECK(s.out.empty());
+        CHECK(s.err.find(b.said) != std::string::npos);
+    }
+}
+
+TEST_CASE("each unit keeps its own rhythm and reconnects on its own; a line's run is one run") {
+    // Units A and B answer well; C has the row's fault. Every unit's records and summary are
+    // read from one JSON Lines stream.
+    struct Unit {
+        std::vector<nlohmann::json> records;
+        nlohmann::json summary;
+    };
+    struct Case {
+        std::string fault; // unit 3's emulator flags
+        std::vector<std::string> args;
+        std::uint64_t slots;
+        std::function<void(const Unit& c, const Unit& good)> check;
+    };
+    const Case cases[] = {
+        // A silent unit's timeouts cost it slots, never the others theirs.
+        {"--silent",
+         {"-t", "200", "watch", "-n", "10", "-i", "0.05"},
+         10,
+         [](const Unit& c, const Unit& good) {
+             CHECK(c.summary["timeouts"] == 10);
+             CHECK(c.summary["skipped"].get<int>() >= 20);
+             CHECK(good.summary["skipped"].get<int>() * 4 < c.summary["skipped"].get<int>());
+         }},
+        // A unit whose module goes away for half a second: records of the outage for it
+        // alone, and it is back within half a second of the module.
+        {"--outage 2:500",
+         {"-t", "300", "watch", "--reconnect", "-n", "40", "-i", "0.05"},
+         40,
+         [](const Unit& c, const Unit&) {
+             CHECK(c.summary["outages"] == 1);
+             CHECK(c.summary["reconnects"] == 1);
+             CHECK(c.summary["disconnected"].get<int>() >= 5);
+             CHECK(c.summary["disconnected"].get<int>() <= 20);
+             REQUIRE(c.records.size() == 40);
+             const auto lost = std::find_if(c.records.begin(), c.records.end(),
+                                            [](const auto& r) { return !r["error"].is_null(); });
+             REQUIRE(lost != c.records.end());
+             CHECK((*lost)["error"] == "disconnected: closed by the module");
+             CHECK(c.records.back()["error"].is_null());
+         }},
+    };
+    for (const Case& row : cases) {
+        CAPTURE(row.fault);
+        const Emulator line(
+            {"--units", "3", "--listen-each", "--still", "--unit", "3:" + row.fault}, true);
+        const std::string port = std::to_string(line.port());
+        std::vector<std::string> args{"-H",        "127.0.0.2", "-H", "127.0.0.3", "-H",
+                                      "127.0.0.4", "-p",        port, "-f",        "json"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const Finished f = ctl(args);
+        CAPTURE(f.err);
+        CHECK(f.code == 4);
+        CHECK(f.err.find("1 of 3 units failed: 127.0.0.4 (exit 4)") != std::string::npos);
+        std::map<std::string, Unit> units;
+        for (const nlohmann::json& r : jsonLines(f.out)) {
+            const std::string name = r["unit"].is_null() ? "all" : r["unit"].get<std::string>();
+            if (r["type"] == "summary")
+                units[name].summary = r["summary"];
+            else
+                units[name].records.push_back(r);
+        }
+        for (const std::string good : {"127.0.0.2", "127.0.0.3"}) {
+            CAPTURE(good);
+            const Unit& u = units[good];
+            CHECK(u.records.size() == row.slots);
+            for (const nlohmann::json& r : u.records)
+                CHECK(r["error"].is_null());
+            CHECK(u.summary["requests"] == row.slots);
+            CHECK(u.summary["outages"] == 0);
+            CHECK(u.summary["disconnected"] == 0);
+        }
+        row.check(units["127.0.0.4"], units["127.0.0.2"]);
+        // The line's rate is its units' together, never more than was asked of them.
+        const nlohmann::json& all = units["all"].summary;
+        CHECK(all["rate"].get<double>() > 0);
+        CHECK(all["rate"].get<double>() <= all["asked_rate"].get<double>());
+    }
+
+    const Emulator line({"--units", "3", "--listen-each", "--still", "--unit", "3:--silent"}, true);
+    const std::string port = std::to_string(line.port());
+    const std::string script = vm::test::temporaryPath("line-waiting.chk");
+
+    // The silent unit listed first ends last; the report still reads in the units' order,
+    // each subtest whole.
+    vm::test::writeFile(script, "status\n");
+    const Finished ordered = ctl({"-H", "127.0.0.4", "-H", "127.0.0.2", "-H", "127.0.0.3", "-p",
+                                  port, "-t", "300", "run", script});
+    CAPTURE(ordered.out);
+    CHECK(ordered.out.find("# Subtest: 127.0.0.4\n    1..1\n    not ok 1 - status # no reply "
+                           "within 300 ms\n    # FAIL: 1 of 1 steps not ok (1)\nnot ok 1 - "
+                           "127.0.0.4\n# Subtest: 127.0.0.2\n") != std::string::npos);
+    CHECK(ordered.out.find("\nok 2 - 127.0.0.2\n# Subtest: 127.0.0.3\n") != std::string::npos);
+
+    // Ctrl+C a second into a line's run: every unit was under way, so every subtest shows its
+    // first step done and its wait cut short, the silent unit's included; the report holds
+    // every unit.
+    vm::test::writeFile(script, "status\nwait 5s\nstatus\n");
+    const std::string junit = vm::test::temporaryPath("line-stopped.xml");
+    const Finished f = ctl({"-H", "127.0.0.2", "-H", "127.0.0.3", "-H", "127.0.0.4", "-p", port,
+                            "-t", "300", "run", script, "--junit", junit},
+                           {}, endedBy("INT", "1"));
+    CAPTURE(f.out);
+    CHECK(f.code == 4);
+    CHECK(validJunit(junit));
+    CHECK(vm::test::readFile(junit).find("<testsuite name=\"127.0.0.4\"") != std::string::npos);
+    for (const std::string first : {"ok 1 - status", "not ok 1 - status # no reply within 300 ms"})
+        CHECK(f.out.find("    " + first + "\n    not ok 2 - wait 5s # interrupted\n") !=
+              std::string::npos);
+    for (const std::string unit : {"1 - 127.0.0.2\n", "2 - 127.0.0.3\n", "3 - 127.0.0.4\n"})
+        CHECK(f.out.find("not ok " + unit) != std::string::npos);
+    CHECK(prove(f.out).out.find("Failed tests:  1-3") != std::string::npos);
+}
+
+TEST_CASE("expect: one condition, exit 0 when it holds and 1 when not; Ctrl+C over a line") {
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string out; // the line printed
+    };
+    const Case cases[] = {
+        {{"-p", "{fixture}", "expect", "DI1 == 0"}, 0, "holds: DI1 == 0\n"},
+        {{"-p", "{fixture}", "expect", "DI1 >= 1", "--within", "50ms"},
+         1,
+         "fails: DI1 was 0 after"},
+        {{"-p", "{fixture}", "expect", "counter9 == 0"}, 2, ""},
+        {{"-p", "{fixture}", "expect", "DI0 = 1"}, 2, ""},
+        {{"-p", "{fixture}", "expect", "DI0 == 1", "--within", "soon"}, 2, ""},
+        {{"-p", "{silent}", "-t", "200", "expect", "DI0 == 1"}, 4, "fails: no reply"},
+        {{"-p", "{closed}", "expect", "DI0 == 1"}, 3, "fails: cannot connect"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"-H", "127.0.0.1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Finished f = ctl(args);
+        CAPTURE(c.args);
+        CAPTURE(f.err);
+        CHECK(f.code == c.code);
+        CHECK(f.out.starts_with(c.out));
+    }
+
+    // Ctrl+C while both units run: each ends as one unit's run does, and the report holds
+    // both.
+    const std::string script = vm::test::temporaryPath("waiting.chk");
+    vm::test::writeFile(script, "status\nwait 5s\nstatus\n");
+    const std::string junit = vm::test::temporaryPath("stopped.xml");
+    const std::string port = std::to_string(emulator("fixture").port());
+    const Finished f =
+        ctl({"-H", "127.0.0.1", "-H", "localhost", "-p", port, "run", script, "--junit", junit}, {},
+            endedBy("INT", "1"));
+    CAPTURE(f.out);
+    CHECK(f.code == 4);
+    const std::string stopped = "    ok 1 - status\n    not ok 2 - wait 5s # interrupted\n    # "
+                                "Bail out! interrupted; step 3 not run\n";
+    CHECK(f.out.find("# Subtest: 127.0.0.1\n    1..3\n" + stopped) != std::string::npos);
+    CHECK(f.out.find("# Subtest: localhost\n    1..3\n" + stopped) != std::string::npos);
+    CHECK(validJunit(junit));
+    CHECK(vm::test::readFile(junit).find("<testsuite name=\"localhost\"") != std::string::npos);
 }

@@ -6,6 +6,7 @@
 # otherwise. The package never stays installed: whatever fails, the exit purges it.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+. tests/support/xvfb.sh
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP: the package test installs with apt and needs root"
@@ -55,14 +56,9 @@ for program in vm3870sim vm3870ctl; do
 done
 
 echo "== the window under Xvfb"
-display=:$((200 + $$ % 100))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do # the display takes connections within 10 s
-    DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break
-    sleep 0.2
-done
-DISPLAY=$display xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start on $display"
+start_xvfb 1024x768 || fail "no virtual display"
+pids+=("$xvfb_pid")
+display=$xvfb_display
 mkdir -m 700 "$work/run"
 HOME=$work/home XDG_RUNTIME_DIR=$work/run DISPLAY=$display timeout 30 /usr/bin/vm3870sim \
     >"$work/window.log" 2>&1 &

@@ -265,6 +265,15 @@ private slots:
         for (const char* bad :
              {"DO2=DI0", "DO0=DI6", "DI0=DO0", "DO0", "DO0=DI0,", "DO0=DI1,DO1=DI1"})
             QTest::newRow(bad) << QStringList{"--wire", bad} << error;
+        QTest::newRow("units 0") << QStringList{"--units", "0"} << error;
+        QTest::newRow("unit beyond the line")
+            << QStringList{"--units", "2", "--unit", "3:--silent"} << error;
+        QTest::newRow("unit with a bad flag")
+            << QStringList{"--units", "2", "--unit", "2:--frame 35"} << error;
+        QTest::newRow("ports past 65535")
+            << QStringList{"--units", "3", "--listen", "127.0.0.1:65534"} << error;
+        QTest::newRow("listen-each off loopback")
+            << QStringList{"--units", "2", "--listen-each", "--listen", "10.0.0.1:4000"} << error;
     }
     void options() {
         QFETCH(QStringList, args);
@@ -293,6 +302,25 @@ private slots:
         QCOMPARE(o.closeAfter, 3);
         QCOMPARE(o.delayMs, 20);
         QVERIFY(o.silent);
+    }
+
+    // Each module of a line has its own address or port, and its own faults on top of the rest.
+    void unitsOfALine() {
+        const ParsedOptions ports =
+            parseOptions({"vm3870emu", "--units", "3", "--listen", "127.0.0.1:5000", "--delay", "7",
+                          "--unit", "2:--silent --wire DO0=DI1", "--unit", "3:--delay 9"});
+        QCOMPARE(ports.units.size(), size_t(3));
+        QCOMPARE(ports.units[2].port, quint16(5002));
+        QCOMPARE(ports.units[0].delayMs, 7);
+        QVERIFY(!ports.units[0].silent && ports.units[1].silent && !ports.units[2].silent);
+        QCOMPARE(ports.units[1].wiring.source[1], 0);
+        QCOMPARE(ports.units[1].delayMs, 7);
+        QCOMPARE(ports.units[2].delayMs, 9);
+        const ParsedOptions each = parseOptions(
+            {"vm3870emu", "--units", "2", "--listen-each", "--listen", "127.0.0.1:5000"});
+        QCOMPARE(each.units[0].host, QHostAddress(QStringLiteral("127.0.0.2")));
+        QCOMPARE(each.units[1].host, QHostAddress(QStringLiteral("127.0.0.3")));
+        QCOMPARE(each.units[1].port, quint16(5000));
     }
 };
 

@@ -19,14 +19,10 @@ done
 work=$(mktemp -d)
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
 unset WAYLAND_DISPLAY
-display=
-for n in $(seq 90 120); do
-    [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || { display=:$n; break; }
-done
-[ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-export DISPLAY=$display
+. "$here/../support/xvfb.sh"
+start_xvfb 1280x1024 "$work/xvfb.log" || exit 1
+xvfb=$xvfb_pid
+export DISPLAY=$xvfb_display
 emu=
 window=
 cleanup() {
@@ -37,7 +33,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 
 failures=0
 check() { # check <what> <command...>

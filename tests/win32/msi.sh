@@ -2,7 +2,8 @@
 # Installs the Windows installer under Wine as a user would, and checks what the user meets:
 # the programs and both Start-menu shortcuts in place, the installed window opening, the installed
 # command line running from the shortcut's prompt, an uninstall that removes the programs and keeps the Log folder and the
-# settings, and an older version replaced by this one. Runs in the Windows build's Wine prefix.
+# settings, an older version replaced by this one, and an older version refused over this one.
+# Runs in the Windows build's Wine prefix.
 #
 #   tests/win32/msi.sh <vm3870-x.y.z-win64.msi> [build-windows folder]
 set -euo pipefail
@@ -17,6 +18,7 @@ export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuil
 [ -f "$WINEPREFIX/system.reg" ] || { echo "no Wine prefix in $build: run ctest --preset windows first" >&2; exit 1; }
 
 failures=0
+is() { [ "$1" = "$2" ] || { echo "     got \"$1\", wanted \"$2\""; return 1; }; }
 check() { # check <what> <command...>
     local what=$1
     shift
@@ -44,10 +46,10 @@ check "shortcut to the window" test -f "$menu/3870-3890 Module Test Tool.lnk"
 check "shortcut to the command prompt" test -f "$menu/vm3870ctl command prompt.lnk"
 # The installed window opens (on a private virtual display), reading its settings.
 if command -v Xvfb >/dev/null; then
-    for n in $(seq 90 120); do [ -e /tmp/.X$n-lock ] || { display=:$n; break; }; done
-    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb=$!
-    for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+    . "$(dirname "$0")/../support/xvfb.sh"
+    start_xvfb 1024x768 || exit 1
+    xvfb=$xvfb_pid
+    display=$xvfb_display
     # A Wine server started without a display keeps its desktop headless: start a new one.
     "$wineserver" -k || true
     "$wineserver" -w
@@ -84,10 +86,20 @@ older=$build/vm3870-1.0.0-win64.msi
     --output "$older" "$wxs")
 check "the older version installs" msiexec /i "$(winpath "$older")"
 check "this version installs over it" msiexec /i "$(winpath "$msi")"
-products=$("$wine" reg query 'HKCU\Software\Microsoft\Installer\Products' /s 2>/dev/null | tr -d '\r' |
-    grep -c 'ProductName.*3870/3890 Module Test Tool' || true)
-check "one product left after the upgrade ($products)" test "$products" = 1
+# The versions of the product installed, as Windows Installer holds them (0xMMmmbbbb).
+installed() {
+    "$wine" reg query 'HKCU\Software\Microsoft\Installer\Products' /s 2>/dev/null | tr -d '\r' |
+        awk '/ProductName .*3870\/3890 Module Test Tool/ { ours = 1 }
+             ours && $1 == "Version" { print $3; ours = 0 }'
+}
+IFS=. read -r major minor patch <<<"$version"
+this=$(printf '0x%x' $(((major << 24) | (minor << 16) | patch)))
+check "one product left after the upgrade, this version ($(installed | xargs))" is "$(installed)" "$this"
 check "the older version's uninstall leaves this one" test -f "$programs/vm3870ctl.exe"
+# And back: the older version refuses to install over this one, which stays as it was.
+check "the older version refuses to install over this one" eval '! msiexec /i "$(winpath "$older")"'
+check "this version still the one installed ($(installed | xargs))" is "$(installed)" "$this"
+check "its programs still there" test -f "$programs/vm3870ctl.exe" -a -f "$programs/vm3870sim.exe"
 msiexec /x "$(winpath "$msi")" >/dev/null 2>&1
 rm -rf "$build/msi-installed" "$older" "$programs/Log"
 

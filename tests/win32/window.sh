@@ -100,6 +100,31 @@ today=$(date +%Y%m%d)
 check "List + File: a RECV entry in Log\\$today.txt beside the program" \
     eventually grep -q " RECV : " "$build/Log/$today.txt"
 
+# A repeat at 0.001 s runs the list past its limit: it keeps the newest 1001 lines (it trims
+# to 1000, then adds), and its RECV lines are the daily file's newest, one for one and in order.
+click cmdEnd # the Send above locked the interval choice
+click optInterval_1
+type_into cboTime "0.001"
+before=$(requests 4E524551)
+click cmdSend
+# Two lines a cycle: 600 replies run the list well past its limit (30 s at most).
+for _ in $(seq 120); do
+    [ "$(requests 4E524551)" -ge $((before + 600)) ] && break
+    sleep 0.25
+done
+click cmdEnd
+sleep 0.5 # the last reply, and the list taking it
+settled=$(requests 4E524551)
+lines >"$work/list"
+check "fast repeat: End stops it" is "$(requests 4E524551)" "$settled"
+check "fast repeat: the list holds its newest 1001 lines" is "$(wc -l <"$work/list")" 1001
+grep " RECV : " "$work/list" >"$work/list-recv" || true
+grep " RECV : " "$build/Log/$today.txt" | tr -d '\r' | tail -n "$(wc -l <"$work/list-recv")" >"$work/file-recv"
+check "fast repeat: the list's $(wc -l <"$work/list-recv") RECV lines are the daily file's newest" \
+    cmp -s "$work/list-recv" "$work/file-recv"
+check "fast repeat: the newest line last" is "$(tail -n 1 "$work/list")" "$(tail -n 1 "$work/list-recv")"
+click optInterval_0
+
 # List Clear.
 click cmdClear
 check "List Clear empties the list" is "$(lines | wc -l)" 0

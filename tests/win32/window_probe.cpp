@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -68,10 +69,17 @@ bool dump() {
         if (all[i].kind == vm::form::Kind::ListBox) {
             const LRESULT count = SendMessageW(control, LB_GETCOUNT, 0, 0);
             for (LRESULT line = 0; line < count; ++line) {
-                std::wstring buffer(
-                    std::size_t(SendMessageW(control, LB_GETTEXTLEN, WPARAM(line), 0)) + 1, L'\0');
-                buffer.resize(std::size_t(SendMessageW(control, LB_GETTEXT, WPARAM(line),
-                                                       reinterpret_cast<LPARAM>(buffer.data()))));
+                // The window may change its lines between these calls: a line gone ends the
+                // reading, and the buffer has room for a line that grew meanwhile.
+                const LRESULT length = SendMessageW(control, LB_GETTEXTLEN, WPARAM(line), 0);
+                if (length == LB_ERR)
+                    break;
+                std::wstring buffer(std::size_t(std::max<LRESULT>(length, 1024)) * 2, L'\0');
+                const LRESULT read = SendMessageW(control, LB_GETTEXT, WPARAM(line),
+                                                  reinterpret_cast<LPARAM>(buffer.data()));
+                if (read == LB_ERR)
+                    break;
+                buffer.resize(std::size_t(read));
                 std::printf("line\t%s\n", narrow(buffer).c_str());
             }
             std::printf("extent\t%ld\n", long(SendMessageW(control, LB_GETHORIZONTALEXTENT, 0, 0)));

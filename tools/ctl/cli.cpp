@@ -1,6 +1,8 @@
 #include "ctl/cli.h"
 
 #include "ctl/native.h"
+#include "ctl/script.h"
+#include "ctl/textinput.h"
 
 #include "protocol/parsers.h"
 
@@ -10,6 +12,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <sstream>
 #include <variant>
 
 namespace vm::ctl {
@@ -36,6 +39,8 @@ constexpr Example kExamples[] = {
                "  vm3870ctl decode --file Log/20261207.txt -f json   decode a daily log file"},
     {"run", "  vm3870ctl run fixture.chk --junit report.xml       check script; TAP on stdout\n"
             "  vm3870ctl run fixture.chk --var serial=A123        the unit's serial in the report"},
+    {"expect", "  vm3870ctl expect 'DI0 == 1' --within 2s --units line.txt  DI0 up on every "
+               "unit within 2 s"},
     {"ping", "  vm3870ctl ping 192.168.1.110 -n 4                  four ICMP echoes, one a second"},
     {"settings", "  vm3870ctl settings                                 the module the commands "
                  "would use"},
@@ -197,13 +202,85 @@ std::variant<std::pair<std::string, std::string>, std::string> parseVar(const st
     return std::pair{name, value};
 }
 
+// The units of a units file: one per line, `NAME HOST[:PORT] [NAME=VALUE]...`, `#` starting a
+// comment; or what is wrong with it (`FILE:LINE: what`).
+std::variant<std::vector<Unit>, std::string> readUnits(const std::string& path,
+                                                       std::uint16_t port) {
+    const std::optional<std::string> whole = readWhole(path);
+    if (!whole)
+        return "cannot read the units file " + path;
+    std::vector<Unit> units;
+    std::istringstream lines(textAsUtf8(*whole));
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        const std::string where = path + ":" + std::to_string(number) + ": ";
+        line = line.substr(0, line.find('#'));
+        std::replace(line.begin(), line.end(), '\r', ' ');
+        std::istringstream words(line);
+        std::vector<std::string> fields;
+        for (std::string word; words >> word;)
+            fields.push_back(word);
+        if (fields.empty())
+            continue;
+        if (fields.size() < 2)
+            return where + "wants NAME HOST[:PORT], not " + inQuotes(trimmed(line));
+        Unit unit{fields[0], fields[1], port, {}};
+        if (holdsPort(unit.host)) {
+            const std::size_t colon = unit.host.rfind(':');
+            const std::string portText = unit.host.substr(colon + 1);
+            unit.host = unit.host.substr(0, colon);
+            if (unit.host.size() > 2 && unit.host.front() == '[' && unit.host.back() == ']')
+                unit.host = unit.host.substr(1, unit.host.size() - 2);
+            const bool digits = !portText.empty() && portText.size() <= 5 &&
+                                std::all_of(portText.begin(), portText.end(),
+                                            [](char c) { return c >= '0' && c <= '9'; });
+            const int value = digits ? std::stoi(portText) : 0;
+            if (value < 1 || value > 65535)
+                return where + "the port of " + fields[1] + " is not 1 to 65535";
+            unit.port = static_cast<std::uint16_t>(value);
+        }
+        if (const auto problem = addressProblem(unit.host))
+            return where + *problem + ": " + inQuotes(unit.host);
+        for (std::size_t i = 2; i < fields.size(); ++i) {
+            auto var = parseVar(fields[i]);
+            if (const auto* problem = std::get_if<std::string>(&var))
+                return where + problem->substr(problem->find(' ') + 1);
+            unit.vars.push_back(std::get<0>(std::move(var)));
+        }
+        for (const Unit& known : units)
+            if (known.name == unit.name)
+                return where + "the name " + unit.name + " is given twice";
+        units.push_back(std::move(unit));
+    }
+    if (units.empty())
+        return path + ": names no unit";
+    return units;
+}
+
 } // namespace
+
+Invocation forUnit(const Invocation& inv, const Unit& unit) {
+    Invocation one = inv;
+    one.units.clear();
+    one.host = unit.host;
+    one.port = unit.port;
+    for (const auto& var : unit.vars) {
+        const auto known = std::find_if(one.vars.begin(), one.vars.end(),
+                                        [&var](const auto& v) { return v.first == var.first; });
+        if (known != one.vars.end())
+            known->second = var.second;
+        else
+            one.vars.push_back(var);
+    }
+    return one;
+}
 
 Parsed parseCommandLine(int argc, const char* const* argv,
                         const std::function<WindowSettings()>& readSettings,
                         const std::string& settingsFile) {
     Invocation inv;
-    std::string host;
+    std::vector<std::string> hosts;
+    std::string unitsFile;
     std::string pingHost;
     int port = 0;
     int timeoutMs = 1000;
@@ -231,11 +308,16 @@ Parsed parseCommandLine(int argc, const char* const* argv,
     app.get_formatter()->column_width(28);
 
     CLI::Option* hostOption =
-        app.add_option("-H,--host", host,
+        app.add_option("-H,--host", hosts,
                        "Module address, without a port (default: ADDRESS from the settings, "
                        "else " +
-                           std::string(kDefaultHost) + ")")
-            ->type_name("HOST");
+                           std::string(kDefaultHost) + "); several -H: one unit each")
+            ->type_name("HOST")
+            ->allow_extra_args(false);
+    CLI::Option* unitsOption =
+        app.add_option("--units", unitsFile,
+                       "The units, one per line: NAME HOST[:PORT] [NAME=VALUE]... (# comments)")
+            ->type_name("FILE");
     app.add_option("-p,--port", port, "TCP port (default: PORT from the settings, else 4000)")
         ->check(CLI::Range(1, 65535))
         ->type_name("PORT");
@@ -312,8 +394,7 @@ Parsed parseCommandLine(int argc, const char* const* argv,
     run->add_option("SCRIPT", inv.script, "The check script; - reads it from stdin")
         ->required()
         ->check(CLI::Validator(
-            [](std::string& path) { return path == "-" ? std::string() : fileProblem(path); },
-            ""));
+            [](std::string& path) { return path == "-" ? std::string() : fileProblem(path); }, ""));
     run->add_option("--junit", inv.junitFile, "Also write JUnit XML to FILE")->type_name("FILE");
     run->add_option("--poll", pollMs, "Poll interval of expect ... within, in ms (default 10)")
         ->check(CLI::Range(1, 60000))
@@ -324,6 +405,17 @@ Parsed parseCommandLine(int argc, const char* const* argv,
         ->allow_extra_args(false)
         ->type_name("NAME=VALUE");
 
+    std::string condition;
+    std::string within;
+    CLI::App* expect = app.add_subcommand(
+        "expect", "Check one condition of the script grammar (FIELD OP VALUE) on every unit: "
+                  "exit 0 when it holds, 1 when not");
+    expect->add_option("CONDITION", condition, "FIELD OP VALUE, as in a script's expect step")
+        ->required();
+    expect
+        ->add_option("--within", within,
+                     "Poll every 10 ms until it holds or DURATION (ms or s) is up")
+        ->type_name("DURATION");
     CLI::App* settingsCommand = app.add_subcommand(
         "settings", "Print the host, port and watch interval the other commands would use, and "
                     "where each comes from; sends nothing");
@@ -382,6 +474,19 @@ Parsed parseCommandLine(int argc, const char* const* argv,
     inv.poll = std::chrono::milliseconds(pollMs);
     inv.frameLength = frameLength;
 
+    if (hostOption->count() > 0 && unitsOption->count() > 0)
+        return usage("-H and --units exclude each other: name the units in one place");
+    std::string host = hosts.empty() ? std::string() : hosts.front();
+    if (hosts.size() > 1 && (*ping || *settingsCommand))
+        return usage(std::string(*ping ? "ping" : "settings") + " takes one -H");
+    for (std::size_t i = 1; i < hosts.size(); ++i) {
+        const std::string text = trimmed(hosts[i]);
+        if (text.empty() || holdsPort(text))
+            return usage("-H " + inQuotes(hosts[i]) +
+                         " is not an address alone: give each module's address, the port with -p");
+        if (const auto problem = addressProblem(text))
+            return usage(*problem + ": " + inQuotes(hosts[i]));
+    }
     // The host given: -H, or ping's HOST.
     const bool byArgument = pingHostOption->count() > 0;
     const bool hostGiven = hostOption->count() > 0 || byArgument;
@@ -475,8 +580,24 @@ Parsed parseCommandLine(int argc, const char* const* argv,
             return usage(inQuotes(portFrom.value) + " is not usable: " + *portFrom.problem);
         inv.port = static_cast<std::uint16_t>(std::stoi(portFrom.value));
     }
+    for (const std::string& each : hosts) {
+        const std::string name = trimmed(each);
+        const bool twice = std::any_of(inv.units.begin(), inv.units.end(),
+                                       [&name](const Unit& u) { return u.name == name; });
+        if (twice)
+            return usage("-H " + name + " is given twice");
+        inv.units.push_back(Unit{name, name, inv.port, {}});
+    }
+    if (unitsOption->count() > 0) {
+        if (*ping || *settingsCommand)
+            return usage(std::string(*ping ? "ping" : "settings") + " takes no --units");
+        auto read = readUnits(unitsFile, inv.port);
+        if (const auto* problem = std::get_if<std::string>(&read))
+            return usage(*problem);
+        inv.units = std::get<0>(std::move(read));
+    }
     // A module far off this machine should never be reached unawares.
-    if (!hostGiven && !settings.address)
+    if (!hostGiven && !settings.address && unitsOption->count() == 0)
         parsed.err = "vm3870ctl: no -H and no ADDRESS" + in + ": using the default address " +
                      std::string(kDefaultHost) + "\n";
 
@@ -501,6 +622,15 @@ Parsed parseCommandLine(int argc, const char* const* argv,
                              inQuotes(duration));
             inv.duration = *parsedDuration;
         }
+    } else if (*expect) {
+        inv.command = Command::Expect;
+        inv.condition = "expect " + condition + (within.empty() ? "" : " within " + within);
+        const auto step = parseStepLine(inv.condition);
+        if (const auto* problem = std::get_if<std::string>(&step))
+            return usage("expect " + inQuotes(condition) +
+                         (within.empty() ? "" : " --within " + within) + ": " + *problem);
+        if (!std::holds_alternative<Step>(step) || std::get<Step>(step).kind != Step::Kind::Expect)
+            return usage("expect wants FIELD OP VALUE, not " + inQuotes(condition));
     } else if (*ping) {
         inv.command = Command::Ping;
         if (*probesOption)
@@ -518,6 +648,12 @@ Parsed parseCommandLine(int argc, const char* const* argv,
             inv.vars.emplace_back(std::move(name), std::move(varValue));
         }
     }
+    if (!inv.units.empty()) { // never the settings' or the default address behind the units
+        inv.host = inv.units.front().host;
+        inv.port = inv.units.front().port;
+    }
+    if (inv.units.size() == 1) // one unit: the command as it always was
+        inv = forUnit(inv, inv.units.front());
     parsed.invocation = std::move(inv);
     return parsed;
 }

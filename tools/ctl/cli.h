@@ -27,7 +27,16 @@ inline constexpr const char* kVersion = "vm3870ctl " VM_VERSION;
 inline constexpr std::string_view kDefaultHost = vm::settings::kDefaultAddress;
 inline constexpr std::uint16_t kDefaultPort = 4000;
 
-enum class Command { Status, Set, Reset, Watch, Decode, Run, Ping, Settings };
+enum class Command { Status, Set, Reset, Watch, Decode, Run, Ping, Settings, Expect };
+
+// One module of several (-H given more than once, or --units FILE): what records and
+// reports call it, where it is, and its own --var values.
+struct Unit {
+    std::string name;
+    std::string host;
+    std::uint16_t port = 0;
+    Properties vars; // after the command line's --var values
+};
 
 // What the command line asks for, checked and with the defaults filled in.
 struct Invocation {
@@ -52,6 +61,8 @@ struct Invocation {
     std::vector<std::string> hex; // decode
     std::string inputFile;        // decode --file
 
+    std::string condition; // expect: the check as a script's step ("expect DI0 == 1 within 2s")
+
     std::string script; // run
     std::string junitFile;
     // NAME=VALUE pairs of the run (a unit's serial number), in the order given: TAP, the
@@ -60,7 +71,14 @@ struct Invocation {
     Properties vars; // --var NAME=VALUE, in the order given
 
     std::string settingsFile; // where the window's settings were looked for
+
+    // Two or more modules, each in turn as host, port and vars; empty for one module (host,
+    // port), whose output stays as it always was.
+    std::vector<Unit> units;
 };
+
+// The invocation as it applies to one unit.
+Invocation forUnit(const Invocation& inv, const Unit& unit);
 
 // Either an invocation to carry out, or the end of the program: an exit code with what to
 // print on stdout (help, version) and stderr (what is wrong).

@@ -70,9 +70,14 @@ bool Session::connect() {
 }
 
 std::optional<std::string> Session::reconnect(std::chrono::milliseconds timeout) {
+    return link_.drive(asyncReconnect(timeout));
+}
+
+asio::awaitable<std::optional<std::string>>
+Session::asyncReconnect(std::chrono::milliseconds timeout) {
     dropWaiting();
     reopen_ = false;
-    return link_.connect(inv_.host, inv_.port, timeout);
+    co_return co_await link_.asyncConnect(inv_.host, inv_.port, timeout);
 }
 
 std::uint64_t Session::repliesIn(std::size_t bytes) const {
@@ -92,12 +97,32 @@ std::uint64_t Session::dropWaiting() {
 }
 
 Session::Exchange Session::exchange(const std::vector<std::uint8_t>& frame) {
+    return link_.drive(asyncExchange(frame));
+}
+
+asio::awaitable<Session::Exchange> Session::asyncExchange(std::vector<std::uint8_t> frame) {
     Exchange ex;
+    const bool sent = co_await asyncSend(frame, ex);
+    if (sent)
+        co_await asyncCollect(ex);
+    co_return ex;
+}
+
+bool Session::send(const std::vector<std::uint8_t>& frame, Exchange& ex) {
+    return link_.drive(asyncSend(frame, ex));
+}
+
+void Session::collect(Exchange& ex) {
+    link_.drive(asyncCollect(ex));
+}
+
+asio::awaitable<bool> Session::asyncSend(const std::vector<std::uint8_t>& frame, Exchange& ex) {
+    ex = Exchange{};
     std::uint64_t late = dropWaiting();
     if (reopen_ && link_.isOpen()) {
         link_.close();
         late += dropWaiting();
-        if (const auto problem = reconnect(inv_.timeout)) {
+        if (const auto problem = co_await asyncReconnect(inv_.timeout)) {
             ex.outcome = Link::Wait::Lost;
             ex.problem = *problem;
         }
@@ -105,29 +130,34 @@ Session::Exchange Session::exchange(const std::vector<std::uint8_t>& frame) {
     }
     // Taken before the write, so that a pause of this process after it cannot make a round
     // trip look shorter than it was.
-    Arrival sent{{}, std::chrono::steady_clock::now(), std::chrono::system_clock::now()};
-    ex.record.time = isoTime(sent.wall);
-    ex.record.at = sent.at.time_since_epoch();
+    sent_ = Arrival{{}, std::chrono::steady_clock::now(), std::chrono::system_clock::now()};
+    pendingLate_ = late;
+    ex.record.time = isoTime(sent_.wall);
+    ex.record.at = sent_.at.time_since_epoch();
     ex.record.late = late;
     if (ex.outcome == Link::Wait::Lost || !link_.isOpen() || !link_.send(frame)) {
         ex.outcome = Link::Wait::Lost;
         if (ex.problem.empty())
             ex.problem = link_.lostReason();
         ex.record.error = "disconnected: " + ex.problem;
-        return ex;
+        co_return false;
     }
+    co_return true;
+}
 
+asio::awaitable<void> Session::asyncCollect(Exchange& ex) {
+    std::uint64_t late = pendingLate_;
     // Bytes until the frame is whole (its length known) or quiet (its length being learned),
     // or the timeout.
-    const SteadyTime deadline = sent.at + inv_.timeout;
+    const SteadyTime deadline = sent_.at + inv_.timeout;
     std::vector<std::uint8_t> got;
-    Arrival last = sent;
+    Arrival last = sent_;
     for (;;) {
         if (frameLength_ && got.size() >= *frameLength_)
             break;
         const SteadyTime until =
             frameLength_ || got.empty() ? deadline : std::min(deadline, last.at + kQuietGap);
-        ex.outcome = link_.waitForArrival(until);
+        ex.outcome = co_await link_.asyncWaitForArrival(until);
         if (ex.outcome != Link::Wait::Arrival)
             break;
         for (Arrival& a : link_.arrivals()) {
@@ -137,7 +167,7 @@ Session::Exchange Session::exchange(const std::vector<std::uint8_t>& frame) {
         link_.arrivals().clear();
     }
     if (ex.outcome == Link::Wait::Interrupted)
-        return ex;
+        co_return;
     if (got.empty()) {
         if (ex.outcome == Link::Wait::Lost) {
             ex.problem = link_.lostReason();
@@ -146,7 +176,7 @@ Session::Exchange Session::exchange(const std::vector<std::uint8_t>& frame) {
             ex.record.error = "no reply within " + std::to_string(inv_.timeout.count()) + " ms";
             reopen_ = true;
         }
-        return ex;
+        co_return;
     }
     ex.outcome = Link::Wait::Arrival;
     if (!frameLength_)
@@ -159,7 +189,7 @@ Session::Exchange Session::exchange(const std::vector<std::uint8_t>& frame) {
         late_ += extra;
         late += extra;
     }
-    ex.record = recordOf(std::move(reply), last, msBetween(sent.at, last.at));
+    ex.record = recordOf(std::move(reply), last, msBetween(sent_.at, last.at));
     ex.record.late = late;
     if (frameLength_ && got.size() < *frameLength_)
         ex.record.error = "incomplete: " + std::to_string(got.size()) + " of " +
@@ -167,7 +197,6 @@ Session::Exchange Session::exchange(const std::vector<std::uint8_t>& frame) {
                           std::to_string(inv_.timeout.count()) + " ms";
     // The rest of a frame cut short, or of one out of step, may still come.
     reopen_ = !ex.record.ok() && frameLength_.has_value();
-    return ex;
 }
 
 std::string lateText(std::uint64_t late) {

@@ -17,7 +17,15 @@ constexpr std::size_t kReadSize = loglines::kMaxArrivalBytes;
 } // namespace
 
 Link::Link()
-    : socket_(io_)
+    : Link(std::make_unique<asio::io_context>(), nullptr) {}
+
+Link::Link(asio::io_context& io)
+    : Link(nullptr, &io) {}
+
+Link::Link(std::unique_ptr<asio::io_context> own, asio::io_context* shared)
+    : ownIo_(std::move(own))
+    , io_(ownIo_ ? *ownIo_ : *shared)
+    , socket_(io_)
     , signals_(io_)
     , timer_(io_)
     , buffer_(kReadSize) {
@@ -28,8 +36,10 @@ Link::Link()
 
 void Link::awaitSignal() {
     signals_.async_wait([this](const std::error_code& ec, int) {
-        if (!ec)
+        if (!ec) {
             interrupted_ = true;
+            wake();
+        }
     });
 }
 
@@ -86,33 +96,39 @@ void programEnded() {}
 #endif
 
 // The deadline is a timer of the event loop, which keeps microseconds, where a timed run of
-// the loop would round its wait to whole milliseconds and miss 1 ms slots.
-template <class Done> bool Link::runUntil(Done done, SteadyTime deadline) {
-    bool waiting = true;
-    timer_.expires_at(deadline);
-    timer_.async_wait([&waiting](const std::error_code&) { waiting = false; });
-    while (waiting) {
-        if (done() || interrupted_)
-            timer_.cancel(); // its handler still runs, so `waiting` is never left dangling
-        if (io_.stopped())
-            io_.restart();
-        io_.run_one();
+// the loop would round its wait to whole milliseconds and miss 1 ms slots. A change of the
+// link cancels the timer (wake), and the wait looks again.
+template <class Done> asio::awaitable<bool> Link::until(Done done, SteadyTime deadline) {
+    while (!done() && !interrupted_ && std::chrono::steady_clock::now() < deadline) {
+        timer_.expires_at(deadline);
+        std::error_code woken;
+        co_await timer_.async_wait(asio::redirect_error(asio::use_awaitable, woken));
     }
-    return done();
+    co_return done();
+}
+
+void Link::wake() {
+    timer_.cancel();
 }
 
 std::optional<std::string> Link::connect(const std::string& host, std::uint16_t port,
                                          std::chrono::milliseconds timeout) {
-    close();
+    return drive(asyncConnect(host, port, timeout));
+}
+
+asio::awaitable<std::optional<std::string>> Link::asyncConnect(std::string host, std::uint16_t port,
+                                                               std::chrono::milliseconds timeout) {
     const SteadyTime deadline = std::chrono::steady_clock::now() + timeout;
-    // The handlers may run after a timed-out connect returns (a name look-up cannot be
-    // cut short), so what they write lives as long as they do.
-    struct Attempt {
-        bool finished = false;
-        std::error_code result = asio::error::timed_out;
-    };
+    beginConnect(host, port);
+    co_return co_await asyncEndConnect(deadline, timeout);
+}
+
+void Link::beginConnect(const std::string& host, std::uint16_t port) {
+    close();
     const auto attempt = std::make_shared<Attempt>();
     auto resolver = std::make_shared<asio::ip::tcp::resolver>(io_);
+    attempt_ = attempt;
+    resolver_ = resolver;
     resolver->async_resolve(
         host, std::to_string(port),
         [this, attempt, resolver](const std::error_code& ec,
@@ -120,32 +136,46 @@ std::optional<std::string> Link::connect(const std::string& host, std::uint16_t 
             if (ec) {
                 attempt->result = ec;
                 attempt->finished = true;
+                wake();
                 return;
             }
             asio::async_connect(socket_, endpoints,
-                                [attempt](const std::error_code& connectError, const auto&) {
+                                [this, attempt](const std::error_code& connectError, const auto&) {
                                     attempt->result = connectError;
                                     attempt->finished = true;
+                                    wake();
                                 });
         });
-    if (!runUntil([&] { return attempt->finished; }, deadline)) {
-        resolver->cancel();
+}
+
+std::optional<std::string> Link::endConnect(SteadyTime deadline,
+                                            std::chrono::milliseconds timeout) {
+    return drive(asyncEndConnect(deadline, timeout));
+}
+
+asio::awaitable<std::optional<std::string>>
+Link::asyncEndConnect(SteadyTime deadline, std::chrono::milliseconds timeout) {
+    const auto attempt = attempt_;
+    const bool finished = co_await until([&] { return attempt->finished; }, deadline);
+    if (!finished) {
+        resolver_->cancel();
         std::error_code ignored;
         socket_.close(ignored);
         if (interrupted_)
-            return std::string("interrupted");
-        return connecting::connectTimedOut(timeout);
+            co_return std::string("interrupted");
+        co_return connecting::connectTimedOut(timeout);
     }
     const std::error_code result = attempt->result;
     if (result)
-        return result == asio::error::host_not_found ? connecting::kHostNotFound : reasonOf(result);
+        co_return result == asio::error::host_not_found ? connecting::kHostNotFound
+                                                        : reasonOf(result);
     std::error_code ignored;
     socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
     open_ = true;
     lost_ = false;
     lostReason_.clear();
     readNext();
-    return std::nullopt;
+    co_return std::nullopt;
 }
 
 void Link::close() {
@@ -153,30 +183,31 @@ void Link::close() {
     if (socket_.is_open()) {
         socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
-        // The pending read ends with operation_aborted; run it out so no handler outlives us.
-        runUntil([this] { return !open_; },
-                 std::chrono::steady_clock::now() + std::chrono::milliseconds(100));
     }
+    ++connection_; // the read under way ends with operation_aborted, unseen
     open_ = false;
 }
 
 void Link::readNext() {
-    socket_.async_read_some(
-        asio::buffer(buffer_), [this](const std::error_code& ec, std::size_t n) {
-            if (ec) {
-                open_ = false;
-                if (ec != asio::error::operation_aborted) {
-                    lost_ = true;
-                    lostReason_ = ec == asio::error::eof ? "closed by the module" : reasonOf(ec);
-                }
-                return;
+    socket_.async_read_some(asio::buffer(buffer_), [this, connection = connection_](
+                                                       const std::error_code& ec, std::size_t n) {
+        if (connection != connection_)
+            return;
+        wake();
+        if (ec) {
+            open_ = false;
+            if (ec != asio::error::operation_aborted) {
+                lost_ = true;
+                lostReason_ = ec == asio::error::eof ? "closed by the module" : reasonOf(ec);
             }
-            arrivals_.push_back(
-                Arrival{std::vector<std::uint8_t>(buffer_.begin(),
-                                                  buffer_.begin() + static_cast<std::ptrdiff_t>(n)),
-                        std::chrono::steady_clock::now(), std::chrono::system_clock::now()});
-            readNext();
-        });
+            return;
+        }
+        arrivals_.push_back(
+            Arrival{std::vector<std::uint8_t>(buffer_.begin(),
+                                              buffer_.begin() + static_cast<std::ptrdiff_t>(n)),
+                    std::chrono::steady_clock::now(), std::chrono::system_clock::now()});
+        readNext();
+    });
 }
 
 bool Link::send(std::span<const std::uint8_t> frame) {
@@ -194,19 +225,27 @@ bool Link::send(std::span<const std::uint8_t> frame) {
 }
 
 Link::Wait Link::waitForArrival(SteadyTime deadline) {
-    runUntil([this] { return !arrivals_.empty() || lost_ || !open_; }, deadline);
+    return drive(asyncWaitForArrival(deadline));
+}
+
+asio::awaitable<Link::Wait> Link::asyncWaitForArrival(SteadyTime deadline) {
+    co_await until([this] { return !arrivals_.empty() || lost_ || !open_; }, deadline);
     if (!arrivals_.empty())
-        return Wait::Arrival;
+        co_return Wait::Arrival;
     if (interrupted_)
-        return Wait::Interrupted;
+        co_return Wait::Interrupted;
     if (lost_ || !open_)
-        return Wait::Lost;
-    return Wait::Deadline;
+        co_return Wait::Lost;
+    co_return Wait::Deadline;
 }
 
 Link::Wait Link::sleepUntil(SteadyTime deadline) {
-    runUntil([] { return false; }, deadline);
-    return interrupted_ ? Wait::Interrupted : Wait::Deadline;
+    return drive(asyncSleepUntil(deadline));
+}
+
+asio::awaitable<Link::Wait> Link::asyncSleepUntil(SteadyTime deadline) {
+    co_await until([] { return false; }, deadline);
+    co_return interrupted_ ? Wait::Interrupted : Wait::Deadline;
 }
 
 } // namespace vm::ctl

@@ -34,9 +34,11 @@ int run(int argc, const char* const* argv) {
         case Command::Status:
         case Command::Set:
         case Command::Reset:
-            return runExchange(inv);
+            return inv.units.empty() ? runExchange(inv) : runUnitsExchange(inv);
+        case Command::Expect:
+            return runExpect(inv);
         case Command::Watch:
-            return runWatch(inv);
+            return inv.units.empty() ? runWatch(inv) : runUnitsWatch(inv);
         case Command::Decode:
             return runDecode(inv);
         case Command::Ping:

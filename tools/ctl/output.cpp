@@ -174,21 +174,21 @@ int exitAfterOutput(int code, std::initializer_list<const Sink*> sinks) {
     return code;
 }
 
-Emitter::Emitter(Format format, bool header, Sink& out)
+Emitter::Emitter(Format format, bool header, Sink& out, bool unitColumn)
     : format_(format)
     , out_(&out)
     , lastFlush_(std::chrono::steady_clock::now()) {
     // A table that says what its columns are even when no reply came.
     if (format_ == Format::Csv && header)
-        buffer_ = csvHeader();
+        buffer_ = csvHeader(unitColumn);
 }
 
 Emitter::~Emitter() {
     flush();
 }
 
-void Emitter::record(const Record& record) {
-    buffer_ += formatRecord(record, format_);
+void Emitter::record(const Record& record, std::string_view unit) {
+    buffer_ += formatRecord(record, format_, unit);
     if (buffer_.size() >= kBufferLimit)
         flush();
 }

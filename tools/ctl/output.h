@@ -75,12 +75,14 @@ int exitAfterOutput(int code, std::initializer_list<const Sink*> sinks = {});
 // keeps the writes few: its buffer goes out when asked or every 100 ms.
 class Emitter {
 public:
-    explicit Emitter(Format format, bool header = true, Sink& out = standardOutput());
+    // `unitColumn`: csv records of several units, the header starting with `unit`.
+    explicit Emitter(Format format, bool header = true, Sink& out = standardOutput(),
+                     bool unitColumn = false);
     ~Emitter();
     Emitter(const Emitter&) = delete;
     Emitter& operator=(const Emitter&) = delete;
 
-    void record(const Record& record);
+    void record(const Record& record, std::string_view unit = {});
     void text(std::string_view text);
     // False once the output has failed (see standardOutput().problem()).
     bool flush();

@@ -1,5 +1,7 @@
 #include "ctl/record.h"
 
+#include <nlohmann/json.hpp>
+
 #include "protocol/decoder.h"
 #include "protocol/hex.h"
 #include "protocol/utf8.h"
@@ -200,20 +202,40 @@ std::string jsonSummaryRecord(std::string_view time, std::string_view summary) {
         "summary", {{"time", "\"" + std::string(time) + "\""}, {"summary", std::string(summary)}});
 }
 
-std::string formatRecord(const Record& record, Format format) {
+std::string formatRecord(const Record& record, Format format, std::string_view unit) {
+    if (unit.empty()) {
+        switch (format) {
+        case Format::Json:
+            return json(record);
+        case Format::Csv:
+            return csv(record);
+        case Format::Text:
+            break;
+        }
+        return text(record);
+    }
+    // The name is UTF-8 as the units file or the command line gave it.
+    const std::string name(unit);
     switch (format) {
     case Format::Json:
-        return json(record);
-    case Format::Csv:
-        return csv(record);
+        return "{\"unit\":" +
+               nlohmann::json(name).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+               "," + json(record).substr(1);
+    case Format::Csv: {
+        const bool quote = name.find_first_of(",\"\r\n") != std::string::npos;
+        std::string field = name;
+        for (std::size_t at = 0; (at = field.find('"', at)) != std::string::npos; at += 2)
+            field.insert(at, 1, '"');
+        return (quote ? "\"" + field + "\"" : field) + "," + csv(record);
+    }
     case Format::Text:
         break;
     }
-    return text(record);
+    return name + "  " + text(record);
 }
 
-std::string csvHeader() {
-    std::string header = "time,length,hex";
+std::string csvHeader(bool unitColumn) {
+    std::string header = unitColumn ? "unit,time,length,hex" : "time,length,hex";
     for (int i = 0; i < kInputs; ++i)
         header += ",di" + std::to_string(i);
     header += ",do0,do1";

@@ -58,8 +58,10 @@ enum class Format { Text, Json, Csv };
 // One record as a line (with its line break) in the chosen format; the csv header once
 // before the first row. Every JSON record, summaries included, carries the same keys (null
 // where not known), with `type` one of reply, error, summary.
-std::string formatRecord(const Record& record, Format format);
-std::string csvHeader();
+// With a unit's name (several units), the name is the record's first field: text's first
+// word, JSON's key `unit`, csv's column `unit`.
+std::string formatRecord(const Record& record, Format format, std::string_view unit = {});
+std::string csvHeader(bool unitColumn = false);
 // The JSON record of a summary: `summary` holds the object given (JSON text).
 std::string jsonSummaryRecord(std::string_view time, std::string_view summary);
 

@@ -98,7 +98,10 @@ std::string xmlEscaped(std::string_view text) {
     return out;
 }
 
-std::string junitXml(const RunReport& report) {
+namespace {
+
+// One testsuite element, without the XML declaration.
+std::string testsuiteXml(const RunReport& report) {
     int failures = 0;
     int errors = report.bailOut ? 1 : 0;
     double total = 0;
@@ -113,8 +116,7 @@ std::string junitXml(const RunReport& report) {
     };
     const std::size_t cases = report.results.size() + (report.bailOut ? 1 : 0);
     std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite" + attribute("name", report.suite) +
-        attribute("timestamp", report.timestamp) +
+        "<testsuite" + attribute("name", report.suite) + attribute("timestamp", report.timestamp) +
         attribute("hostname", report.hostname.empty() ? "localhost" : report.hostname) +
         attribute("tests", std::to_string(cases)) +
         attribute("failures", std::to_string(failures)) +
@@ -147,6 +149,21 @@ std::string junitXml(const RunReport& report) {
     xml += "  <system-out>" + xmlEscaped(report.output) + "</system-out>\n";
     xml += "  <system-err></system-err>\n</testsuite>\n";
     return xml;
+}
+
+constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+
+} // namespace
+
+std::string junitXml(const RunReport& report) {
+    return std::string(kXmlDeclaration) + testsuiteXml(report);
+}
+
+std::string junitXml(const std::vector<RunReport>& reports) {
+    std::string xml = std::string(kXmlDeclaration) + "<testsuites>\n";
+    for (const RunReport& report : reports)
+        xml += testsuiteXml(report);
+    return xml + "</testsuites>\n";
 }
 
 std::string junitTimestamp(std::chrono::system_clock::time_point time) {

@@ -61,6 +61,8 @@ struct RunReport {
 // failure (a wrong answer) or an error (no answer) for each step that did not pass, and a
 // last testcase in error when the run bailed out.
 std::string junitXml(const RunReport& report);
+// Several units' runs: one testsuite each (named after its unit) inside one testsuites element.
+std::string junitXml(const std::vector<RunReport>& reports);
 
 // The local time without zone, to the second, as the schema wants it: 2026-12-07T10:00:04.
 std::string junitTimestamp(std::chrono::system_clock::time_point time);

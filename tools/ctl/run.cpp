@@ -24,11 +24,7 @@ long long msSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// The value of a field in a reply, or why it has none.
-struct Value {
-    std::optional<std::int64_t> number;
-    std::string shown; // as the failure text shows it
-};
+} // namespace
 
 Value valueOf(const Field& field, const Record& r) {
     if (field.kind == Field::Kind::Length)
@@ -64,6 +60,8 @@ Value valueOf(const Field& field, const Record& r) {
     return {};
 }
 
+namespace {
+
 // A report of the run, yet without steps.
 RunReport reportOf(const Invocation& inv, const std::string& name) {
     RunReport report;
@@ -78,22 +76,48 @@ RunReport reportOf(const Invocation& inv, const std::string& name) {
 
 class Runner {
 public:
-    Runner(const Invocation& inv, ReportFile* junit)
+    // `subtest`: one unit of several, its TAP indented as a subtest's, without the version
+    // line, and kept until the unit has ended (see subtest()). Its waits run on `io`.
+    Runner(const Invocation& inv, ReportFile* junit, asio::io_context& io, bool subtest = false)
         : inv_(inv)
-        , junit_(junit) {}
+        , junit_(junit)
+        , subtest_(subtest)
+        , link_(io) {}
 
     // Runs every step, the `finally` section whatever happened before it, then writes the
     // report; the exit code.
-    int run(const Script& script, const std::string& name) {
+    asio::awaitable<int> run(const Script& script, const std::string& name) {
         report_ = reportOf(inv_, name);
-        tap(tapHeader(static_cast<int>(script.steps.size())));
+        const std::string header = tapHeader(static_cast<int>(script.steps.size()));
+        tap(subtest_ ? header.substr(header.find('\n') + 1) : header);
         tap(tapProperties(inv_.vars));
-        return finish(carryOutAll(script));
+        co_return finish(co_await carryOutAll(script));
     }
+    // The same, the event loop run until it has ended.
+    int runToEnd(const Script& script, const std::string& name) {
+        return link_.drive(run(script, name));
+    }
+
+    RunReport& report() { return report_; }
+    // A unit's TAP, indented.
+    const std::string& subtest() const { return subtestText_; }
 
 private:
     void tap(const std::string& text) {
         report_.output += text;
+        if (subtest_) {
+            // A unit that bails out ends its own subtest, not the whole stream: its
+            // "Bail out!" is a comment there.
+            std::string indented;
+            for (std::size_t at = 0; at < text.size();) {
+                const std::size_t end = std::min(text.find('\n', at), text.size() - 1);
+                const std::string line = text.substr(at, end + 1 - at);
+                indented += (line.starts_with("Bail out!") ? "    # " : "    ") + line;
+                at = end + 1;
+            }
+            subtestText_ += indented;
+            return;
+        }
         standardOutput().write(text);
         standardOutput().flush();
     }
@@ -101,11 +125,11 @@ private:
     // A TAP comment line.
     void note(const std::string& text) { tap("# " + text + "\n"); }
 
-    int carryOutAll(const Script& script) {
+    asio::awaitable<int> carryOutAll(const Script& script) {
         const std::span<const Step> all(script.steps);
         std::string bailOut;
         bool connected = true;
-        if (const auto problem = session_.reconnect(inv_.timeout)) {
+        if (const auto problem = co_await session_.asyncReconnect(inv_.timeout)) {
             connected = false;
             if (link_.interrupted()) {
                 bailOut = "interrupted";
@@ -116,12 +140,12 @@ private:
                 bailOut = why;
             }
         } else {
-            bailOut = steps(all.first(script.cleanupFrom), false);
+            bailOut = co_await steps(all.first(script.cleanupFrom), false);
         }
         const bool interrupted = link_.interrupted();
         if (script.cleanupFrom < all.size()) {
             link_.resume(); // the outputs are left safe after Ctrl+C too
-            const std::string cleanupEnd = steps(all.subspan(script.cleanupFrom), true);
+            const std::string cleanupEnd = co_await steps(all.subspan(script.cleanupFrom), true);
             if (bailOut.empty())
                 bailOut = cleanupEnd;
         }
@@ -138,10 +162,10 @@ private:
         }
         tap(verdictLine(report_.results, all.size(), inv_.vars, bailOut));
         if (!connected)
-            return interrupted ? kExitLost : kExitConnect;
+            co_return interrupted ? kExitLost : kExitConnect;
         if (noAnswer_ || interrupted || link_.interrupted() || done < all.size())
-            return kExitLost;
-        return failed_ ? kExitCheckFailed : kExitOk;
+            co_return kExitLost;
+        co_return failed_ ? kExitCheckFailed : kExitOk;
     }
 
     // The report on every ending; a report that could not be written outweighs the rest.
@@ -159,23 +183,23 @@ private:
     // output that cannot be written, or at a connection that cannot be regained (the reason,
     // for "Bail out!"); the `finally` steps all run, each reported not ok when there is no
     // connection for it.
-    std::string steps(std::span<const Step> steps, bool cleanup) {
+    asio::awaitable<std::string> steps(std::span<const Step> steps, bool cleanup) {
         std::optional<std::string> unreachable; // why the `finally` steps have no connection
         for (const Step& step : steps) {
             if (link_.interrupted())
-                return "interrupted";
+                co_return "interrupted";
             if (standardOutput().failed())
-                return standardOutput().problem();
+                co_return standardOutput().problem();
             const Clock::time_point start = Clock::now();
             StepResult result;
             if (!link_.isOpen() && needsLink(step) && !unreachable) {
                 const std::string why = link_.lostReason();
-                if (const auto problem = session_.reconnect(inv_.timeout)) {
+                if (const auto problem = co_await session_.asyncReconnect(inv_.timeout)) {
                     noAnswer_ = true;
                     if (!cleanup)
-                        return link_.interrupted()
-                                   ? "interrupted"
-                                   : "connection lost and not regained: " + *problem;
+                        co_return link_.interrupted()
+                            ? "interrupted"
+                            : "connection lost and not regained: " + *problem;
                     unreachable = "not connected: " + *problem;
                 } else {
                     note("reconnected after the connection was lost (" + why + ")");
@@ -188,7 +212,7 @@ private:
                 result.type = "lost";
                 result.error = true;
             } else {
-                result = carryOut(step);
+                result = co_await carryOut(step);
                 if (!result.ok && !fault_.empty()) {
                     result.type = fault_;
                     result.error = fault_ != "reply"; // no answer to judge
@@ -201,20 +225,23 @@ private:
             tap(tapLine(result));
             report_.results.push_back(std::move(result));
         }
-        return {};
+        co_return std::string();
     }
 
     // Sends a request and keeps its reply as the last one; nothing, or why it failed.
-    std::optional<std::string> request(const std::vector<std::uint8_t>& frame) {
+    asio::awaitable<std::optional<std::string>> request(std::vector<std::uint8_t> frame) {
         lastSilent_ = false;
         fault_.clear();
         last_.reset();
-        Session::Exchange ex = session_.exchange(frame);
+        Session::Exchange ex = co_await session_.asyncExchange(frame);
         // A module may close a connection at any time; every request is harmless to repeat.
-        if (ex.outcome == Link::Wait::Lost && !session_.reconnect(inv_.timeout)) {
+        std::optional<std::string> notRegained;
+        if (ex.outcome == Link::Wait::Lost)
+            notRegained = co_await session_.asyncReconnect(inv_.timeout);
+        if (ex.outcome == Link::Wait::Lost && !notRegained) {
             note("reconnected after the connection was lost (" + ex.problem +
                  "); the request sent again");
-            ex = session_.exchange(frame);
+            ex = co_await session_.asyncExchange(frame);
         }
         if (ex.reopened)
             note("reconnected: the request before had no whole reply, and a late one must not "
@@ -226,35 +253,35 @@ private:
             last_ = ex.record;
             if (!last_->ok()) {
                 fault_ = "reply";
-                return recordError(*last_);
+                co_return recordError(*last_);
             }
-            return std::nullopt;
+            co_return std::nullopt;
         case Link::Wait::Deadline:
             noAnswer_ = lastSilent_ = true;
             fault_ = "timeout";
-            return ex.record.error;
+            co_return ex.record.error;
         case Link::Wait::Lost:
             noAnswer_ = lastSilent_ = true;
             fault_ = "lost";
-            return "connection lost: " + ex.problem;
+            co_return "connection lost: " + ex.problem;
         case Link::Wait::Interrupted:
             break;
         }
         fault_ = "interrupted";
-        return std::string("interrupted");
+        co_return std::string("interrupted");
     }
 
     // A set step passes when its reply shows the output as set.
-    std::optional<std::string> set(const Step& step) {
+    asio::awaitable<std::optional<std::string>> set(const Step& step) {
         std::optional<std::string> failure =
-            request(requestFrame(Command::Set, step.channel, step.value));
+            co_await request(requestFrame(Command::Set, step.channel, step.value));
         if (!failure && last_)
             if (std::string fault = setFault(*last_, step.channel, step.value); !fault.empty())
                 failure = std::move(fault);
-        return failure;
+        co_return failure;
     }
 
-    StepResult carryOut(const Step& step) {
+    asio::awaitable<StepResult> carryOut(const Step& step) {
         StepResult result;
         const auto outcome = [&result](std::optional<std::string> failure) {
             result.ok = !failure;
@@ -263,24 +290,24 @@ private:
         };
         switch (step.kind) {
         case Step::Kind::Status:
-            return outcome(request(requestFrame(Command::Status)));
+            co_return outcome(co_await request(requestFrame(Command::Status)));
         case Step::Kind::Set:
-            return outcome(set(step));
+            co_return outcome(co_await set(step));
         case Step::Kind::Reset:
-            return outcome(request(requestFrame(Command::Reset, step.channel)));
+            co_return outcome(co_await request(requestFrame(Command::Reset, step.channel)));
         case Step::Kind::Wait:
-            link_.sleepUntil(Clock::now() + step.duration);
+            co_await link_.asyncSleepUntil(Clock::now() + step.duration);
             if (link_.interrupted())
                 fault_ = "interrupted";
-            return outcome(link_.interrupted() ? std::optional<std::string>("interrupted")
-                                               : std::nullopt);
+            co_return outcome(link_.interrupted() ? std::optional<std::string>("interrupted")
+                                                  : std::nullopt);
         case Step::Kind::Expect:
             break;
         }
-        return expect(step);
+        co_return co_await expect(step);
     }
 
-    StepResult expect(const Step& step) {
+    asio::awaitable<StepResult> expect(const Step& step) {
         StepResult result;
         const std::string name = step.field.name();
         const std::string rule =
@@ -289,18 +316,19 @@ private:
             if (!last_) {
                 result.ok = false;
                 result.detail = "no reply yet to check " + name + " in";
-                return result;
+                co_return result;
             }
             const Value v = valueOf(step.field, *last_);
             result.ok = v.number && holds(*v.number, step.op, step.expected);
             if (!result.ok)
                 result.detail = name + " was " + v.shown;
-            return result;
+            co_return result;
         }
         const Clock::time_point start = Clock::now();
         const Clock::time_point end = start + step.duration;
         for (Clock::time_point poll = start;; poll += inv_.poll) {
-            const std::optional<std::string> failure = request(requestFrame(Command::Status));
+            const std::optional<std::string> failure =
+                co_await request(requestFrame(Command::Status));
             std::string seen = failure.value_or("");
             if (!failure) {
                 const Value v = valueOf(step.field, *last_);
@@ -311,12 +339,12 @@ private:
                 if (v.number && holds(*v.number, step.op, step.expected)) {
                     if (seenAt <= end) {
                         result.detail = seenMs + " ms";
-                        return result;
+                        co_return result;
                     }
                     result.ok = false;
                     result.detail = rule + " first seen after " + seenMs + " ms, later than " +
                                     step.text.substr(step.text.rfind(' ') + 1);
-                    return result;
+                    co_return result;
                 }
                 seen = name + " was " + v.shown;
             }
@@ -324,14 +352,16 @@ private:
             if (lastSilent_ || link_.interrupted() || Clock::now() >= end) {
                 result.ok = false;
                 result.detail = seen + " after " + std::to_string(msSince(start)) + " ms";
-                return result;
+                co_return result;
             }
-            link_.sleepUntil(std::min(poll + inv_.poll, end));
+            co_await link_.asyncSleepUntil(std::min(poll + inv_.poll, end));
         }
     }
 
     const Invocation& inv_;
     ReportFile* junit_;
+    const bool subtest_;
+    std::string subtestText_;
     Link link_;
     Session session_{link_, inv_};
     std::optional<Record> last_;
@@ -341,6 +371,63 @@ private:
     bool lastSilent_ = false; // the latest request had none
     std::string fault_;       // why the latest request failed: StepResult::type, or empty
 };
+
+// The script on every unit at once, on one event loop, each a TAP subtest and a JUnit
+// testsuite of its own; a last line names the units that failed. A unit's subtest is written
+// whole once it has ended and every unit before it in the list has been written, so that the
+// report reads in the units' order, the same on every run. The exit code is the worst of the
+// units'.
+int runUnits(const Invocation& inv, const Script& script, const std::string& name,
+             ReportFile* junit) {
+    Sink& out = standardOutput();
+    out.write("TAP version 13\n1.." + std::to_string(inv.units.size()) + "\n");
+    out.flush();
+    asio::io_context io;
+    std::vector<Invocation> invocations;
+    for (const Unit& unit : inv.units)
+        invocations.push_back(forUnit(inv, unit));
+    // Every runner lives until the loop is done with all of them.
+    std::vector<std::unique_ptr<Runner>> runners;
+    for (const Invocation& one : invocations)
+        runners.push_back(std::make_unique<Runner>(one, nullptr, io, true));
+    std::vector<std::optional<int>> ended(runners.size());
+    std::vector<std::pair<std::string, int>> codes;
+    const auto writeEnded = [&] {
+        for (std::size_t i = codes.size(); i < runners.size() && ended[i]; i = codes.size()) {
+            const std::string& unit = inv.units[i].name;
+            codes.emplace_back(unit, *ended[i]);
+            out.write("# Subtest: " + unit + "\n" + runners[i]->subtest() +
+                      (*ended[i] == kExitOk ? "ok " : "not ok ") + std::to_string(i + 1) + " - " +
+                      unit + "\n");
+            out.flush();
+        }
+    };
+    for (std::size_t i = 0; i < runners.size(); ++i)
+        asio::co_spawn(io, runners[i]->run(script, name),
+                       [&, i](std::exception_ptr failure, int code) {
+                           if (failure)
+                               std::rethrow_exception(failure);
+                           ended[i] = code;
+                           writeEnded();
+                       });
+    while (codes.size() < runners.size())
+        io.run_one();
+    std::vector<RunReport> reports;
+    for (std::size_t i = 0; i < runners.size(); ++i) {
+        reports.push_back(std::move(runners[i]->report()));
+        reports.back().suite = inv.units[i].name;
+    }
+    const UnitsVerdict v = unitsVerdict(codes);
+    const std::string all = std::to_string(codes.size());
+    out.write(v.failed == 0 ? "# PASS " + all + " of " + all + " units\n"
+                            : "# FAIL " + std::to_string(v.failed) + " of " + all +
+                                  " units: " + v.names + "\n");
+    if (junit && !junit->commit(junitXml(reports))) {
+        say(junit->problem());
+        return exitAfterOutput(kExitWrite);
+    }
+    return exitAfterOutput(v.worst);
+}
 
 } // namespace
 
@@ -388,8 +475,13 @@ int runScript(const Invocation& inv) {
         }
         return refused(all);
     }
-    Runner runner(inv, junit ? &*junit : nullptr);
-    return runner.run(std::get<Script>(parsed), name);
+    const Script& script = std::get<Script>(parsed);
+    if (inv.units.empty()) {
+        asio::io_context io;
+        Runner runner(inv, junit ? &*junit : nullptr, io);
+        return runner.runToEnd(script, name);
+    }
+    return runUnits(inv, script, name, junit ? &*junit : nullptr);
 }
 
 } // namespace vm::ctl

@@ -1,14 +1,19 @@
 #include "ctl/vcd.h"
 
+#include <algorithm>
 #include <bitset>
 
 namespace vm::ctl {
 
 namespace {
 
-// Identifier codes: one printable character each, from '!' on.
-char code(std::size_t signal) {
-    return static_cast<char>('!' + signal);
+// Identifier codes: printable characters from '!' to '~', one for each of the first 94
+// signals (a single unit's), more for the signals of many units.
+std::string code(std::size_t signal) {
+    std::string id(1, static_cast<char>('!' + signal % 94));
+    for (signal /= 94; signal > 0; signal /= 94)
+        id += static_cast<char>('!' + signal % 94);
+    return id;
 }
 
 std::string bit(char c) {
@@ -23,8 +28,9 @@ std::string vector32(std::uint32_t value) {
 
 } // namespace
 
-VcdWriter::VcdWriter(Sink& out, std::string date)
-    : out_(out) {
+VcdWriter::VcdWriter(Sink& out, std::string date, const std::vector<std::string>& units)
+    : out_(out)
+    , last_(std::max<std::size_t>(units.size(), 1)) {
     std::string header = "$date " + date + " $end\n" + "$version vm3870ctl watch $end\n" +
                          "$timescale 1us $end\n" + "$scope module vm3870 $end\n";
     std::size_t signal = 0;
@@ -32,14 +38,26 @@ VcdWriter::VcdWriter(Sink& out, std::string date)
         header += "$var " + std::string(kind) + " " + code(signal++) + " " + std::string(name) +
                   std::to_string(index) + " $end\n";
     };
-    for (int i = 0; i < kInputs; ++i)
-        declare("wire 1", "DI", i);
-    for (int i = 0; i < kOutputs; ++i)
-        declare("wire 1", "DO", i);
-    for (int i = 0; i < kCounters; ++i)
-        declare("integer 32", "counter", i);
-    for (int i = 0; i < kCounters; ++i)
-        declare("integer 32", "gap", i);
+    for (std::size_t u = 0; u < last_.size(); ++u) {
+        if (!units.empty()) {
+            // A viewer takes dots as hierarchy and blanks end a name.
+            std::string scope = units[u];
+            for (char& c : scope)
+                if (c == '.' || c == ':' || c == ' ' || c == '\t')
+                    c = '_';
+            header += "$scope module " + scope + " $end\n";
+        }
+        for (int i = 0; i < kInputs; ++i)
+            declare("wire 1", "DI", i);
+        for (int i = 0; i < kOutputs; ++i)
+            declare("wire 1", "DO", i);
+        for (int i = 0; i < kCounters; ++i)
+            declare("integer 32", "counter", i);
+        for (int i = 0; i < kCounters; ++i)
+            declare("integer 32", "gap", i);
+        if (!units.empty())
+            header += "$upscope $end\n";
+    }
     out_.write(header + "$upscope $end\n$enddefinitions $end\n");
     out_.flush();
 }
@@ -55,7 +73,7 @@ void VcdWriter::finish(std::chrono::steady_clock::duration at) {
     }
 }
 
-void VcdWriter::write(const Record& record) {
+void VcdWriter::write(const Record& record, std::size_t unit) {
     if (!record.ok()) // a reply that failed its checks tells nothing sure
         return;
     const Fields& f = *record.fields;
@@ -70,31 +88,42 @@ void VcdWriter::write(const Record& record) {
     for (std::size_t i = 0; i < kCounters; ++i)
         now[signal++] = f.gaps ? vector32((*f.gaps)[i]) : "bx ";
 
-    change(now, record.at);
+    change(now, record.at, unit);
 }
 
-void VcdWriter::unknown(std::chrono::steady_clock::duration at) {
-    std::array<std::string, kSignals> now;
+VcdWriter::Values VcdWriter::unknownValues() {
+    Values now;
     for (std::size_t i = 0; i < kSignals; ++i)
         now[i] = i < static_cast<std::size_t>(kInputs + kOutputs) ? "x" : "bx ";
-    change(now, at);
+    return now;
 }
 
-void VcdWriter::change(const std::array<std::string, kSignals>& now,
-                       std::chrono::steady_clock::duration at) {
+void VcdWriter::unknown(std::chrono::steady_clock::duration at, std::size_t unit) {
+    change(unknownValues(), at, unit);
+}
+
+void VcdWriter::change(const Values& now, std::chrono::steady_clock::duration at,
+                       std::size_t unit) {
     if (!started_)
         origin_ = at;
     const long long time =
         std::chrono::duration_cast<std::chrono::microseconds>(at - origin_).count();
     std::string changes;
-    for (std::size_t i = 0; i < kSignals; ++i) {
-        if (started_ && now[i] == last_[i])
-            continue;
-        changes += now[i];
-        changes += code(i);
-        changes += '\n';
-        last_[i] = now[i];
-    }
+    const auto put = [&](const Values& values, std::size_t u) {
+        for (std::size_t i = 0; i < kSignals; ++i) {
+            if (started_ && values[i] == last_[u][i])
+                continue;
+            changes += values[i];
+            changes += code(u * kSignals + i);
+            changes += '\n';
+            last_[u][i] = values[i];
+        }
+    };
+    if (!started_) // every signal has a first value; other units' are unknown until they report
+        for (std::size_t u = 0; u < last_.size(); ++u)
+            put(u == unit ? now : unknownValues(), u);
+    else
+        put(now, unit);
     if (!started_) {
         out_.write("#0\n$dumpvars\n" + changes + "$end\n");
         started_ = true;

@@ -13,6 +13,12 @@
 #include <fstream>
 #include <utility>
 
+// GCC 12 takes the frame of a long Asio coroutine, which the frame's own operator new made,
+// for one of the global operator new, and warns of a mismatched delete.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 namespace vm::ctl {
 
 namespace {
@@ -27,13 +33,6 @@ constexpr auto kLongestRetryConnect = std::chrono::milliseconds(500);
 // A trace on disk is at most this far behind the watch.
 constexpr auto kVcdFlushEvery = std::chrono::seconds(1);
 
-// Requests a second between the first request and the last.
-double achievedRate(const WatchStats& s) {
-    if (s.requests < 2 || s.sendingSeconds <= 0)
-        return 0.0;
-    return static_cast<double>(s.requests - 1) / s.sendingSeconds;
-}
-
 double rounded(double value) {
     return std::round(value * 1000.0) / 1000.0;
 }
@@ -46,6 +45,14 @@ std::string fixed(double value, int decimals) {
 
 } // namespace
 
+double achievedRate(const WatchStats& s) {
+    if (s.rate)
+        return *s.rate;
+    if (s.requests < 2 || s.sendingSeconds <= 0)
+        return 0.0;
+    return static_cast<double>(s.requests - 1) / s.sendingSeconds;
+}
+
 std::optional<RttFigures> rttFigures(std::vector<double> rtt) {
     if (rtt.empty())
         return std::nullopt;
@@ -55,6 +62,25 @@ std::optional<RttFigures> rttFigures(std::vector<double> rtt) {
         return rtt[std::clamp<std::size_t>(index, 1, rtt.size()) - 1];
     };
     return RttFigures{rtt.front(), rank(0.5), rank(0.95), rtt.back()};
+}
+
+void countExchange(WatchStats& stats, const Session::Exchange& ex,
+                   std::chrono::steady_clock::time_point& firstSent) {
+    if (ex.reopened)
+        ++stats.reconnects;
+    const auto sentAt = std::chrono::steady_clock::time_point(ex.record.at);
+    if (ex.outcome != Link::Wait::Lost && stats.requests++ == 0)
+        firstSent = sentAt;
+    stats.sendingSeconds = std::chrono::duration<double>(sentAt - firstSent).count();
+    if (ex.outcome == Link::Wait::Arrival) {
+        ++stats.replies;
+        if (ex.record.rttMs)
+            stats.rttMs.push_back(*ex.record.rttMs);
+        if (!ex.record.ok())
+            ++stats.invalid;
+    } else if (ex.outcome == Link::Wait::Deadline) {
+        ++stats.timeouts;
+    }
 }
 
 std::uint64_t missedSlots(std::int64_t late, std::int64_t interval) {
@@ -106,61 +132,78 @@ std::string summaryJson(const WatchStats& s) {
     return jsonSummaryRecord(isoTime(std::chrono::system_clock::now()), summary.dump());
 }
 
-int runWatch(const Invocation& inv) {
-    // The outputs first, so that a watch that cannot connect still leaves a csv header and
-    // a dump that opens.
-    std::optional<Sink> vcdFile;
-    std::optional<VcdWriter> vcd;
-    if (!inv.vcdFile.empty()) {
-        vcdFile.emplace(inv.vcdFile);
-        if (vcdFile->failed()) {
-            say(vcdFile->problem());
-            return kExitUsage;
+bool openTrace(const std::string& path, std::optional<Sink>& file, std::optional<VcdWriter>& writer,
+               const std::vector<std::string>& units) {
+    file.emplace(path);
+    if (file->failed()) {
+        say(file->problem());
+        return false;
+    }
+    writer.emplace(*file, isoTime(std::chrono::system_clock::now()), units);
+    return true;
+}
+
+ModuleWatch::ModuleWatch(const Invocation& inv, asio::io_context& io, const WatchOutputs& outputs,
+                         std::string name, std::size_t index)
+    : inv_(inv)
+    , outputs_(outputs)
+    , name_(std::move(name))
+    , index_(index)
+    , link_(io) {
+    if (inv.interval.count() > 0)
+        stats_.askedRate = 1e6 / static_cast<double>(inv.interval.count());
+}
+
+void ModuleWatch::tell(const std::string& message) const {
+    say(name_.empty() ? message : name_ + ": " + message);
+}
+
+bool ModuleWatch::outputFailed() const {
+    return outputs_.out.failed() || (outputs_.vcdFile && outputs_.vcdFile->failed());
+}
+
+void ModuleWatch::emit(const Record& r, bool disconnected) {
+    ++stats_.slots;
+    outputs_.out.record(r, name_);
+    if (outputs_.vcd && disconnected)
+        outputs_.vcd->unknown(r.at, index_);
+    else if (outputs_.vcd)
+        outputs_.vcd->write(r, index_);
+}
+
+asio::awaitable<int> ModuleWatch::run() {
+    const Invocation& inv = inv_;
+    if (const auto problem = co_await session_.asyncReconnect(inv.timeout)) {
+        tell("cannot connect to " + inv.host + ":" + std::to_string(inv.port) + ": " + *problem);
+        if (!name_.empty()) {
+            Record r;
+            r.time = isoTime(std::chrono::system_clock::now());
+            r.at = Clock::now().time_since_epoch();
+            r.error = "cannot connect: " + *problem;
+            outputs_.out.record(r, name_);
         }
-        vcd.emplace(*vcdFile, isoTime(std::chrono::system_clock::now()));
+        co_return kExitConnect;
     }
-    Emitter out(inv.format, inv.header);
-    const Sink* vcdSink = vcdFile ? &*vcdFile : nullptr;
-    const auto outputFailed = [&] { return out.failed() || (vcdSink && vcdSink->failed()); };
     // Before a wait: what was written so far is on its way to the disk, so that a hard kill
-    // loses at most the last second of the trace.
-    const auto flushAll = [&] {
-        out.flush();
-        if (vcdFile)
-            vcdFile->flush();
+    // loses at most the last second of the trace. Several units share the outputs, and
+    // flush them at most every 100 ms.
+    const auto flushAll = [this] {
+        if (!name_.empty()) {
+            outputs_.out.flushIfDue(Clock::now());
+            return;
+        }
+        outputs_.out.flush();
+        if (outputs_.vcdFile)
+            outputs_.vcdFile->flush();
     };
-    Link link;
-    Session session(link, inv);
-    if (!session.connect()) {
-        out.flush();
-        if (vcdFile)
-            vcdFile->close();
-        return exitAfterOutput(kExitConnect, {vcdSink});
-    }
-
-    WatchStats stats;
     const microseconds interval = inv.interval;
-    if (interval.count() > 0)
-        stats.askedRate = 1e6 / static_cast<double>(interval.count());
-    // One record per slot, whatever came back.
-    const auto emit = [&](const Record& r, bool disconnected) {
-        ++stats.slots;
-        out.record(r);
-        if (vcd && disconnected)
-            vcd->unknown(r.at);
-        else if (vcd)
-            vcd->write(r);
-    };
-
-    const Clock::time_point start = Clock::now();
-    const Clock::time_point end = inv.duration ? start + *inv.duration : Clock::time_point::max();
-    Clock::time_point slot = start;
-    Clock::time_point firstSent = start;
-    Clock::time_point lostAt = start;
-    Clock::time_point lastTry = start;
+    start_ = Clock::now();
+    const Clock::time_point end = inv.duration ? start_ + *inv.duration : Clock::time_point::max();
+    Clock::time_point slot = start_;
+    Clock::time_point firstSent = start_;
+    lostAt_ = lastTry_ = start_;
     const std::vector<std::uint8_t> request = requestFrame(Command::Status);
     bool lostForGood = false;
-    bool away = false; // the connection is lost and not yet regained
 
     std::string lostWhy; // for the first record of an outage: ": closed by the module"
     const auto disconnectedSlot = [&](Clock::time_point at) {
@@ -170,36 +213,24 @@ int runWatch(const Invocation& inv) {
             std::chrono::duration_cast<std::chrono::system_clock::duration>(Clock::now() - at));
         r.at = at.time_since_epoch();
         r.error = "disconnected" + std::exchange(lostWhy, std::string());
-        ++stats.disconnected;
+        ++stats_.disconnected;
         emit(r, true);
     };
     const auto lose = [&](const std::string& why) {
-        away = true;
+        away_ = true;
         lostWhy = ": " + why;
-        lostAt = Clock::now();
-        lastTry = lostAt - kRetryEvery; // the first try at once
-        ++stats.outages;
+        lostAt_ = Clock::now();
+        lastTry_ = lostAt_ - kRetryEvery; // the first try at once
+        ++stats_.outages;
         if (!inv.reconnect) {
-            say("connection lost: " + why);
+            tell("connection lost: " + why);
             lostForGood = true;
         } else if (!inv.quiet) {
-            say("connection lost: " + why + "; reconnecting");
+            tell("connection lost: " + why + "; reconnecting");
         }
     };
-    const auto tryConnect = [&] {
-        lastTry = Clock::now();
-        if (session.reconnect(
-                std::min<std::chrono::milliseconds>(inv.timeout, kLongestRetryConnect)))
-            return;
-        away = false;
-        ++stats.reconnects;
-        if (!inv.quiet)
-            say("reconnected after " +
-                fixed(std::chrono::duration<double>(Clock::now() - lostAt).count(), 3) + " s");
-    };
-
-    while (!link.interrupted() && !lostForGood && !outputFailed() &&
-           !(inv.count && stats.slots >= *inv.count)) {
+    while (!link_.interrupted() && !lostForGood && !outputFailed() &&
+           !(inv.count && stats_.slots >= *inv.count)) {
         Clock::time_point now = Clock::now();
         if (now >= end)
             break;
@@ -208,60 +239,52 @@ int runWatch(const Invocation& inv) {
                 std::chrono::duration_cast<microseconds>(now - slot).count(), interval.count());
             // Slots passed while a connect was tried are records of the outage too.
             for (std::uint64_t k = 0;
-                 k < missed && away && !(inv.count && stats.slots >= *inv.count); ++k)
+                 k < missed && away_ && !(inv.count && stats_.slots >= *inv.count); ++k)
                 disconnectedSlot(slot + static_cast<std::int64_t>(k) * interval);
-            if (!away)
-                stats.skipped += missed;
+            if (!away_)
+                stats_.skipped += missed;
             slot += static_cast<std::int64_t>(missed) * interval;
         } else {
-            // Back to back, but while the module is away one slot per connect tried.
-            slot = away ? std::max(now, lastTry + kRetryEvery) : now;
+            // Back to back, but while the module is away_ one slot per connect tried.
+            slot = away_ ? std::max(now, lastTry_ + kRetryEvery) : now;
         }
         if (slot > now) {
             if (slot - now > std::chrono::milliseconds(20))
                 flushAll();
-            if (slot >= end || link.sleepUntil(slot) == Link::Wait::Interrupted)
+            if (slot >= end)
+                break;
+            const Link::Wait slept = co_await link_.asyncSleepUntil(slot);
+            if (slept == Link::Wait::Interrupted)
                 break;
         }
-        if (!away && !link.isOpen())
-            lose(link.lostReason());
+        if (!away_ && !link_.isOpen())
+            lose(link_.lostReason());
         if (lostForGood)
             break;
-        if (away && Clock::now() >= lastTry + kRetryEvery)
-            tryConnect();
-        if (away) {
+        if (away_ && Clock::now() >= lastTry_ + kRetryEvery)
+            co_await reconnect();
+        if (away_) {
             disconnectedSlot(slot);
         } else {
-            const bool learning = !session.frameLength();
-            Session::Exchange ex = session.exchange(request);
+            const bool learning = !session_.frameLength();
+            Session::Exchange ex = co_await session_.asyncExchange(request);
             if (ex.outcome == Link::Wait::Interrupted)
                 break;
             // Learning the frame length waits for quiet after the first reply; the rhythm
             // begins after it.
-            if (learning && session.frameLength())
+            if (learning && session_.frameLength())
                 slot = Clock::now() - interval;
-            if (ex.reopened)
-                ++stats.reconnects;
-            const Clock::time_point sentAt = Clock::time_point(ex.record.at);
-            if (ex.outcome != Link::Wait::Lost && stats.requests++ == 0)
-                firstSent = sentAt;
-            stats.sendingSeconds = std::chrono::duration<double>(sentAt - firstSent).count();
+            countExchange(stats_, ex, firstSent);
             switch (ex.outcome) {
             case Link::Wait::Arrival:
-                ++stats.replies;
-                if (ex.record.rttMs)
-                    stats.rttMs.push_back(*ex.record.rttMs);
-                if (!ex.record.ok())
-                    ++stats.invalid;
                 break;
             case Link::Wait::Deadline:
-                ++stats.timeouts;
-                if (!inv.quiet)
+                if (!inv.quiet && name_.empty())
                     say(ex.record.error);
                 break;
             case Link::Wait::Lost:
             case Link::Wait::Interrupted:
-                ++stats.disconnected;
+                ++stats_.disconnected;
                 lose(ex.problem);
                 lostWhy.clear(); // this record says why
                 break;
@@ -269,33 +292,61 @@ int runWatch(const Invocation& inv) {
             emit(ex.record, ex.outcome == Link::Wait::Lost);
         }
         slot += interval;
-        out.flushIfDue(Clock::now());
-        if (vcdFile)
-            vcdFile->flushIfDue(kVcdFlushEvery);
+        outputs_.out.flushIfDue(Clock::now());
+        if (outputs_.vcdFile)
+            outputs_.vcdFile->flushIfDue(kVcdFlushEvery);
         // Between slots, the module is looked for every quarter of a second.
-        while (away && inv.reconnect && interval.count() > 0 && !link.interrupted()) {
-            const Clock::time_point next = lastTry + kRetryEvery;
-            if (next >= slot || next >= end || link.sleepUntil(next) == Link::Wait::Interrupted)
+        while (away_ && inv.reconnect && interval.count() > 0 && !link_.interrupted()) {
+            const Clock::time_point next = lastTry_ + kRetryEvery;
+            if (next >= slot || next >= end)
                 break;
-            tryConnect();
+            const Link::Wait slept = co_await link_.asyncSleepUntil(next);
+            if (slept == Link::Wait::Interrupted)
+                break;
+            co_await reconnect();
         }
     }
-    stats.late = session.late();
-    stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (inv.format == Format::Json)
-        out.text(summaryJson(stats));
+    stats_.late = session_.late();
+    stats_.seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    if (stats_.outages > 0 || stats_.timeouts > 0)
+        co_return kExitLost;
+    co_return stats_.invalid > 0 ? kExitCheckFailed : kExitOk;
+}
+
+asio::awaitable<void> ModuleWatch::reconnect() {
+    lastTry_ = Clock::now();
+    const std::optional<std::string> problem = co_await session_.asyncReconnect(
+        std::min<std::chrono::milliseconds>(inv_.timeout, kLongestRetryConnect));
+    if (problem)
+        co_return;
+    away_ = false;
+    ++stats_.reconnects;
+    if (!inv_.quiet)
+        tell("reconnected after " +
+             fixed(std::chrono::duration<double>(Clock::now() - lostAt_).count(), 3) + " s");
+}
+
+int runWatch(const Invocation& inv) {
+    // The outputs first, so that a watch that cannot connect still leaves a csv header and
+    // a dump that opens.
+    std::optional<Sink> vcdFile;
+    std::optional<VcdWriter> vcd;
+    if (!inv.vcdFile.empty() && !openTrace(inv.vcdFile, vcdFile, vcd))
+        return kExitUsage;
+    Emitter out(inv.format, inv.header);
+    const Sink* vcdSink = vcdFile ? &*vcdFile : nullptr;
+    asio::io_context io;
+    ModuleWatch watch(inv, io, {out, vcd ? &*vcd : nullptr, vcdFile ? &*vcdFile : nullptr});
+    const int code = watch.link().drive(watch.run());
+    if (code != kExitConnect && inv.format == Format::Json)
+        out.text(summaryJson(watch.stats()));
     out.flush();
-    if (vcd) {
+    if (vcd && code != kExitConnect)
         vcd->finish(Clock::now().time_since_epoch());
+    if (vcdFile)
         vcdFile->close();
-    }
-    if (!inv.quiet && inv.format != Format::Json)
-        std::fputs(summaryText(stats).c_str(), stderr);
-    int code = kExitOk;
-    if (stats.outages > 0 || stats.timeouts > 0)
-        code = kExitLost;
-    else if (stats.invalid > 0)
-        code = kExitCheckFailed;
+    if (code != kExitConnect && !inv.quiet && inv.format != Format::Json)
+        std::fputs(summaryText(watch.stats()).c_str(), stderr);
     return exitAfterOutput(code, {vcdSink});
 }
 

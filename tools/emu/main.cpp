@@ -10,6 +10,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -40,15 +42,23 @@ int main(int argc, char* argv[]) {
 
     QElapsedTimer uptime;
     uptime.start();
-    vm::emu::Server server(
-        parsed.options, [uptime] { return uptime.elapsed(); },
-        [](const QString& line) { printLine(stdout, line); });
-    if (!server.listen()) {
-        printLine(stderr, QStringLiteral("Cannot listen on %1:%2: %3")
-                              .arg(parsed.options.host.toString())
-                              .arg(parsed.options.port)
-                              .arg(server.errorString()));
-        return 1;
+    // One server a module; with several, each line names its module ("unit 3 ...").
+    const bool several = parsed.units.size() > 1;
+    std::vector<std::unique_ptr<vm::emu::Server>> servers;
+    for (size_t i = 0; i < parsed.units.size(); ++i) {
+        const vm::emu::Options& options = parsed.units[i];
+        const QString prefix = several ? QStringLiteral("unit %1 ").arg(i + 1) : QString();
+        auto server = std::make_unique<vm::emu::Server>(
+            options, [uptime] { return uptime.elapsed(); },
+            [prefix](const QString& line) { printLine(stdout, prefix + line); });
+        if (!server->listen()) {
+            printLine(stderr, QStringLiteral("%1Cannot listen on %2:%3: %4")
+                                  .arg(prefix, options.host.toString())
+                                  .arg(options.port)
+                                  .arg(server->errorString()));
+            return 1;
+        }
+        servers.push_back(std::move(server));
     }
     if (!vm::emu::handleTerminationSignals(&app, [](int signal) {
             printLine(
@@ -59,9 +69,11 @@ int main(int argc, char* argv[]) {
         printLine(stderr, QStringLiteral("Cannot set up the signal pipe"));
         return 1;
     }
-    printLine(stdout, QStringLiteral("%1 listening on %2:%3, %4-byte frames")
-                          .arg(vm::emu::lineStamp(), server.address().toString())
-                          .arg(server.port())
-                          .arg(parsed.options.frameLength));
+    for (size_t i = 0; i < servers.size(); ++i)
+        printLine(stdout, QStringLiteral("%1%2 listening on %3:%4, %5-byte frames")
+                              .arg(several ? QStringLiteral("unit %1 ").arg(i + 1) : QString(),
+                                   vm::emu::lineStamp(), servers[i]->address().toString())
+                              .arg(servers[i]->port())
+                              .arg(parsed.units[i].frameLength));
     return QCoreApplication::exec();
 }

@@ -3,6 +3,7 @@
 #include "emu/device.h"
 
 #include <QCommandLineParser>
+#include <QProcess>
 
 #include <optional>
 
@@ -70,7 +71,11 @@ bool parseWire(const QString& text, Wiring& wiring) {
 
 } // namespace
 
-ParsedOptions parseOptions(const QStringList& arguments) {
+namespace {
+
+// `nested`: the options of one unit (--unit K:FLAGS appended), where --units and --unit
+// have no say.
+ParsedOptions parseAll(const QStringList& arguments, bool nested) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Emulates the digital I/O module over TCP: answers every 4-byte request (NREQ, "
@@ -138,8 +143,24 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         QStringLiteral("DOn=DIm,..."));
     const QCommandLineOption still(QStringLiteral("still"),
                                    QStringLiteral("Inputs that are not wired stay 0."));
+    const QCommandLineOption units(
+        QStringLiteral("units"),
+        QStringLiteral("Stand in for N modules, each with its own state, on N consecutive ports "
+                       "from --listen's (default 1)."),
+        QStringLiteral("N"));
+    const QCommandLineOption listenEach(
+        QStringLiteral("listen-each"),
+        QStringLiteral("With --units: each module on its own loopback address, 127.0.0.2 and up "
+                       "(or up from --listen's 127.x.y.z), all on --listen's port."));
+    const QCommandLineOption unit(
+        QStringLiteral("unit"),
+        QStringLiteral("Fault modes and wiring of module K (1 to N) on top of the others', e.g. "
+                       "--unit \"2:--silent\" or --unit \"3:--wire DO0=DI1 --ignore-set\"; "
+                       "may be given for several modules."),
+        QStringLiteral("K:FLAGS"));
     parser.addOptions({listen, frame, split, splitDelay, trickle, merge, garbage, closeAfter, delay,
-                       silent, firstByte, badChecksum, ignoreSet, outage, wire, still});
+                       silent, firstByte, badChecksum, ignoreSet, outage, wire, still, units,
+                       listenEach, unit});
 
     ParsedOptions result;
     const auto fail = [&result](const QString& text) {
@@ -219,7 +240,61 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     o.silent = parser.isSet(silent);
     if (o.merge && o.garbage > 0)
         return fail(QStringLiteral("--merge and --garbage exclude each other"));
+    if (nested)
+        return result;
+
+    int count = 1;
+    if (parser.isSet(units)) {
+        const auto n = parseCount(parser.value(units), kMaxUnits);
+        if (!n || *n == 0)
+            return fail(QStringLiteral("--units wants a whole number from 1 to %1").arg(kMaxUnits));
+        count = *n;
+    }
+    const bool each = parser.isSet(listenEach);
+    quint32 firstAddress = 0x7F000002; // 127.0.0.2
+    if (each) {
+        bool v4 = false;
+        const quint32 given = o.host.toIPv4Address(&v4);
+        if (parser.isSet(listen) && (!v4 || (given >> 24) != 127))
+            return fail(QStringLiteral("--listen-each wants --listen on 127.0.0.0/8"));
+        if (parser.isSet(listen) && given != 0x7F000001)
+            firstAddress = given;
+        if (firstAddress + static_cast<quint32>(count) - 1 > 0x7FFFFFFE)
+            return fail(QStringLiteral("--listen-each: %1 addresses from %2 leave 127.0.0.0/8")
+                            .arg(count)
+                            .arg(QHostAddress(firstAddress).toString()));
+    } else if (o.port != 0 && o.port + count - 1 > 65535) {
+        return fail(
+            QStringLiteral("--units: %1 ports from %2 go past 65535").arg(count).arg(o.port));
+    }
+    for (int i = 0; i < count; ++i)
+        result.units.push_back(o);
+    for (const QString& value : parser.values(unit)) {
+        const qsizetype colon = value.indexOf(u':');
+        const auto k = colon > 0 ? parseCount(value.left(colon), count) : std::nullopt;
+        if (!k || *k == 0)
+            return fail(QStringLiteral("--unit wants K:FLAGS with K from 1 to %1, not \"%2\"")
+                            .arg(count)
+                            .arg(value));
+        const QStringList flags = QProcess::splitCommand(value.mid(colon + 1));
+        const ParsedOptions own = parseAll(arguments + flags, true);
+        if (own.outcome != ParsedOptions::Outcome::Run)
+            return fail(QStringLiteral("--unit %1: %2").arg(*k).arg(own.text));
+        result.units[static_cast<size_t>(*k - 1)] = own.options;
+    }
+    for (int i = 0; i < count; ++i) {
+        Options& u = result.units[static_cast<size_t>(i)];
+        u.host = each ? QHostAddress(firstAddress + static_cast<quint32>(i)) : o.host;
+        u.port = each || o.port == 0 ? o.port : static_cast<quint16>(o.port + i);
+    }
+    result.options = result.units.front();
     return result;
+}
+
+} // namespace
+
+ParsedOptions parseOptions(const QStringList& arguments) {
+    return parseAll(arguments, false);
 }
 
 } // namespace vm::emu

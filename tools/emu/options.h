@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 namespace vm::emu {
 
 // How the emulator listens and answers. Zero switches a numeric fault off.
@@ -29,10 +31,16 @@ struct Options {
     Wiring wiring;            // inputs that follow an output, and whether the others stay low
 };
 
+// The most modules one emulator stands in for (--units).
+inline constexpr int kMaxUnits = 1024;
+
 struct ParsedOptions {
     enum class Outcome { Run, Help, Error };
     Outcome outcome = Outcome::Run;
-    Options options;
+    Options options; // the first module's
+    // Every module, each with its own address or port and its own fault modes and wiring
+    // (--units, --listen-each, --unit K:FLAGS); one for a plain emulator.
+    std::vector<Options> units;
     QString text; // the help text, or what is wrong with the command line
 };
 
