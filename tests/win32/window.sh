@@ -194,5 +194,30 @@ check "144 DPI: the TCP Information frame 728 pixels wide" is "$(value Frame1 6 
 close_window
 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
 
+# Alt+Tab to another program and back: the focus is in the field it was in. This needs a
+# window manager to switch windows, so the window is managed by one for this row only.
+if command -v openbox >/dev/null && command -v xlogo >/dev/null; then
+    reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d Y /f
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    wm=$!
+    for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+    start_window
+    xlogo -geometry 200x200+1000+780 2>/dev/null &
+    other=$!
+    for _ in $(seq 50); do xdotool search --name '^xlogo$' >/dev/null 2>&1 && break; sleep 0.1; done
+    xdotool windowactivate --sync "$(xdotool search --name "Simulator Ver2.0" | head -1)"
+    click txtDestPort
+    check "Alt+Tab: the port box has the focus before" eventually focused txtDestPort
+    xdotool key alt+Tab
+    check "Alt+Tab: the other program is active" eventually eval '[ "$(xdotool getactivewindow getwindowname)" = xlogo ]'
+    xdotool key alt+Tab
+    check "Alt+Tab back: the focus is in the port box again" eventually focused txtDestPort
+    close_window
+    kill "$other" "$wm" 2>/dev/null || true
+    wait "$other" "$wm" 2>/dev/null || true
+else
+    echo "skip Alt+Tab: needs openbox and xlogo (scripts/deps installs them)"
+fi
+
 echo "$failures failed"
 [ "$failures" -eq 0 ]
