@@ -7,6 +7,7 @@
 #include "protocol/arrival.h"
 #include "protocol/decoder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -208,6 +209,19 @@ bool Emitter::flushIfDue(SteadyTime now) {
     if (now - lastFlush_ >= kFlushEvery)
         return flush();
     return !out_->failed();
+}
+
+std::string leadLines(std::string_view text,
+                      const std::function<std::string(std::string_view line)>& lead) {
+    std::string out;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size() - 1);
+        const std::string_view line = text.substr(at, end + 1 - at);
+        out += lead(line);
+        out += line;
+        at = end + 1;
+    }
+    return out;
 }
 
 } // namespace vm::ctl

@@ -5,10 +5,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vm::ctl {
@@ -22,6 +24,10 @@ Record recordOf(std::vector<std::uint8_t> bytes, const Arrival& when, std::optio
 // The records of one arrival: one per status frame (whole frames that came together are
 // split as the window splits them), or one record of a reply that is not a status frame.
 std::vector<Record> recordsOf(const Arrival& arrival, std::optional<double> rttMs);
+
+// Each line of `text` (the last one may lack its newline) led by what `lead` gives for it.
+std::string leadLines(std::string_view text,
+                      const std::function<std::string(std::string_view line)>& lead);
 
 // Where output goes, standard output or a file, with every write, flush and the close
 // checked: the first failure is kept with the system's reason, and later writes do nothing,

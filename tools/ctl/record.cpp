@@ -164,6 +164,14 @@ std::string lengthFault(std::size_t length) {
 
 } // namespace
 
+Record unreachedRecord(const std::string& why) {
+    Record r;
+    r.time = isoTime(std::chrono::system_clock::now());
+    r.at = std::chrono::steady_clock::now().time_since_epoch();
+    r.error = "cannot connect: " + why;
+    return r;
+}
+
 bool isError(const Record& record) {
     return !record.fields || !record.error.empty();
 }

@@ -39,6 +39,9 @@ struct Record {
     bool ok() const { return fields && error.empty(); }
 };
 
+// The record of a module that could not be reached: stamped now, "cannot connect: why".
+Record unreachedRecord(const std::string& why);
+
 // Whether the record is an error (not ok: a reply that is not a status frame, one that failed
 // a check, or a request that got none).
 bool isError(const Record& record);

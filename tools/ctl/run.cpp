@@ -108,14 +108,9 @@ private:
         if (subtest_) {
             // A unit that bails out ends its own subtest, not the whole stream: its
             // "Bail out!" is a comment there.
-            std::string indented;
-            for (std::size_t at = 0; at < text.size();) {
-                const std::size_t end = std::min(text.find('\n', at), text.size() - 1);
-                const std::string line = text.substr(at, end + 1 - at);
-                indented += (line.starts_with("Bail out!") ? "    # " : "    ") + line;
-                at = end + 1;
-            }
-            subtestText_ += indented;
+            subtestText_ += leadLines(text, [](std::string_view line) {
+                return std::string(line.starts_with("Bail out!") ? "    # " : "    ");
+            });
             return;
         }
         standardOutput().write(text);

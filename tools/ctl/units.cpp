@@ -45,11 +45,7 @@ void connectAll(Units& units, std::vector<std::pair<Record, const UnitRun*>>& re
         u->code = kExitConnect;
         say(u->unit.name + ": cannot connect to " + u->inv.host + ":" +
             std::to_string(u->inv.port) + ": " + *problem);
-        Record r;
-        r.time = isoTime(std::chrono::system_clock::now());
-        r.at = std::chrono::steady_clock::now().time_since_epoch();
-        r.error = "cannot connect: " + *problem;
-        records.emplace_back(std::move(r), u.get());
+        records.emplace_back(unreachedRecord(*problem), u.get());
     }
 }
 
@@ -144,16 +140,14 @@ int runUnitsExchange(const Invocation& inv) {
     return exitAfterOutput(verdict(units));
 }
 
+namespace {
+
 // Each line of a summary text led by the unit's name.
 std::string named(const std::string& name, const std::string& text) {
-    std::string out;
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t end = std::min(text.find('\n', at), text.size() - 1);
-        out += name + ": " + text.substr(at, end + 1 - at);
-        at = end + 1;
-    }
-    return out;
+    return leadLines(text, [&name](std::string_view) { return name + ": "; });
 }
+
+} // namespace
 
 int runUnitsWatch(const Invocation& inv) {
     using Clock = std::chrono::steady_clock;
@@ -176,24 +170,21 @@ int runUnitsWatch(const Invocation& inv) {
     for (std::size_t i = 0; i < invocations.size(); ++i)
         watches.push_back(
             std::make_unique<ModuleWatch>(invocations[i], io, outputs, inv.units[i].name, i));
+    // Each unit's exit code in the line's order, as the verdict names them.
     std::vector<std::pair<std::string, int>> codes;
+    for (const Unit& unit : inv.units)
+        codes.emplace_back(unit.name, kExitOk);
+    std::size_t ended = 0;
     for (std::size_t i = 0; i < watches.size(); ++i)
         asio::co_spawn(io, watches[i]->run(),
-                       [&codes, &inv, i](std::exception_ptr failure, int code) {
+                       [&codes, &ended, i](std::exception_ptr failure, int code) {
                            if (failure)
                                std::rethrow_exception(failure);
-                           codes.emplace_back(inv.units[i].name, code);
+                           codes[i].second = code;
+                           ++ended;
                        });
-    while (codes.size() < watches.size())
+    while (ended < watches.size())
         io.run_one();
-    // The verdict names the units in the line's order.
-    std::sort(codes.begin(), codes.end(), [&inv](const auto& a, const auto& b) {
-        const auto place = [&inv](const std::string& name) {
-            return std::find_if(inv.units.begin(), inv.units.end(),
-                                [&name](const Unit& u) { return u.name == name; });
-        };
-        return place(a.first) < place(b.first);
-    });
     WatchStats whole;
     for (std::size_t i = 0; i < watches.size(); ++i) {
         const WatchStats& s = watches[i]->stats();

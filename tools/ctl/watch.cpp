@@ -175,13 +175,8 @@ asio::awaitable<int> ModuleWatch::run() {
     const Invocation& inv = inv_;
     if (const auto problem = co_await session_.asyncReconnect(inv.timeout)) {
         tell("cannot connect to " + inv.host + ":" + std::to_string(inv.port) + ": " + *problem);
-        if (!name_.empty()) {
-            Record r;
-            r.time = isoTime(std::chrono::system_clock::now());
-            r.at = Clock::now().time_since_epoch();
-            r.error = "cannot connect: " + *problem;
-            outputs_.out.record(r, name_);
-        }
+        if (!name_.empty())
+            outputs_.out.record(unreachedRecord(*problem), name_);
         co_return kExitConnect;
     }
     // Before a wait: what was written so far is on its way to the disk, so that a hard kill
@@ -245,7 +240,7 @@ asio::awaitable<int> ModuleWatch::run() {
                 stats_.skipped += missed;
             slot += static_cast<std::int64_t>(missed) * interval;
         } else {
-            // Back to back, but while the module is away_ one slot per connect tried.
+            // Back to back, but while the module is away one slot per connect tried.
             slot = away_ ? std::max(now, lastTry_ + kRetryEvery) : now;
         }
         if (slot > now) {
